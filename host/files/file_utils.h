@@ -1,0 +1,30 @@
+// File-system utilities of the host: paths, directory search, copy, delete, times, sizes,
+// error texts and whole-file reads. Paths use "/" (a "\" in a path is taken as "/").
+// Trouble is reported as one console line on standard error; nothing here throws.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+std::string current_directory();                       // empty when the query fails
+bool set_current_directory(const std::string& path);   // no message
+// Every "\" becomes "/"; a relative path is joined onto the current directory (a trailing
+// separator is kept); an absolute path is returned as it is.
+std::string absolute_path(std::string path);
+std::string file_name_of(const std::string& path);     // last piece split at "/" and "\"
+std::string extension_of(const std::string& path);     // last piece split at "."
+// Pieces between delimiter characters; always one more piece than delimiters in text.
+std::vector<std::string> split(const std::string& text, const std::string& delimiters);
+// Appends the bare names of the non-directory entries matching pattern ("dir/render*.so"),
+// sorted by name so that load order does not depend on the file system.
+void find_files(const std::string& pattern, std::vector<std::string>& out);
+bool copy_file(const std::string& source, const std::string& destination, bool overwrite);
+bool delete_file(const std::string& path);
+int64_t file_time(const std::string& path);            // seconds since 1970; 0 on failure
+int64_t file_size(const std::string& path);            // bytes; 0 on failure
+bool file_exists(const std::string& path);
+// The platform's text for an errno value, ending with a line break; empty for 0.
+std::string error_text(int32_t code);
+// Reads the whole file into out. False, silently, when the file does not exist; false with
+// the assertion "wtf" when it cannot be opened; false with "read empty file..." when empty.
+bool read_file(const std::string& path, std::string& out);

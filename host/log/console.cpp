@@ -1,0 +1,71 @@
+// Console redirection and the soft assertion. Platform services used: POSIX file descriptors
+// (dup2), /proc for debugger presence, the controlling terminal for the pause.
+#include "console.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+namespace {
+
+// Replaces the descriptor behind one standard stream by a freshly truncated file.
+bool redirect_stream(FILE* stream, int fd, const char* file_name) {
+    int file = ::open(file_name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (file < 0) {
+        int code = errno;
+        std::fprintf(stream, "# WARNING: cannot create \"%s\" (%s); reports stay on this stream\n", file_name,
+                     std::strerror(code));
+        std::fflush(stream);
+        return false;
+    }
+    std::fflush(stream);
+    bool ok = ::dup2(file, fd) >= 0;
+    ::close(file);
+    return ok;
+}
+
+bool debugger_attached() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("TracerPid:", 0) == 0) return std::stol(line.substr(10)) != 0;
+    }
+    return false;
+}
+
+// The shell's "pause": only where somebody can answer it.
+void pause_for_enter() {
+    if (!::isatty(STDIN_FILENO)) return;
+    int tty = ::open("/dev/tty", O_WRONLY | O_CLOEXEC);
+    if (tty >= 0) {
+        static const char prompt[] = "Press Enter to continue . . . ";
+        ssize_t written = ::write(tty, prompt, sizeof prompt - 1);
+        (void)written;
+        ::close(tty);
+    }
+    int c;
+    while ((c = std::getchar()) != EOF && c != '\n') {
+    }
+}
+
+}  // namespace
+
+bool redirect_console() {
+    bool out = redirect_stream(stdout, STDOUT_FILENO, "stdout.txt");
+    bool err = redirect_stream(stderr, STDERR_FILENO, "stderr.txt");
+    return out && err;
+}
+
+void assert_failed(const char* message) {
+    if (debugger_attached())
+        std::raise(SIGTRAP);
+    else
+        pause_for_enter();
+    if (message) std::cerr << "## ASSERT FAILED: " << message << std::endl;
+}

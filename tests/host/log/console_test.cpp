@@ -1,0 +1,84 @@
+#include "host/log/console.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "support/capture_stream.h"
+#include "support/temp_dir.h"
+
+TEST(Console, redirect_points_both_streams_at_log_files_in_the_current_directory) {
+    cTempDir dir;
+    // In a child, so that the test runner's own streams stay where they are.
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(dir.path().c_str()) != 0) ::_exit(3);
+        bool ok = redirect_console();
+        std::cout << "to out" << std::endl;
+        std::cerr << "to err" << std::endl;
+        std::printf("printf out\n");
+        std::fflush(stdout);
+        ::_exit(ok ? 0 : 2);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(slurp(dir / "stdout.txt"), "to out\nprintf out\n");
+    EXPECT_EQ(slurp(dir / "stderr.txt"), "to err\n");
+}
+
+TEST(Console, a_start_directory_that_cannot_hold_the_logs_keeps_the_original_streams) {
+    cTempDir dir;
+    ::chmod(dir.path().c_str(), 0555);
+    cCaptureStream err(STDERR_FILENO);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        // root writes anywhere: become an ordinary user for the check
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(4);
+        if (::chdir(dir.path().c_str()) != 0) ::_exit(3);
+        bool ok = redirect_console();
+        std::cerr << "still here" << std::endl;
+        ::_exit(ok ? 0 : 2);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    std::string text = err.stop();
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_NE(text.find("# WARNING: cannot create \"stderr.txt\""), std::string::npos) << text;
+    EXPECT_NE(text.find("still here"), std::string::npos);
+}
+
+TEST(Console, assert_failed_without_a_terminal_writes_its_line_and_returns) {
+    cCaptureStream err(STDERR_FILENO);
+    assert_failed("wtf");
+    assert_failed(nullptr);
+    EXPECT_EQ(err.stop(), "## ASSERT FAILED: wtf\n");
+}
+
+namespace {
+// The empty asm statements keep the calls from becoming tail jumps, which leave no frame.
+[[gnu::noinline]] void innermost_frame() {
+    print_call_stack();
+    asm volatile("");
+}
+[[gnu::noinline]] void middle_frame() {
+    innermost_frame();
+    asm volatile("");
+}
+}  // namespace
+
+TEST(Console, call_stack_names_frames_with_lines_innermost_first) {
+    cCaptureStream err(STDERR_FILENO);
+    middle_frame();
+    std::string text = err.stop();
+    ASSERT_EQ(text.rfind("## CALLSTACK\n", 0), 0u) << text;
+    size_t inner = text.find("innermost_frame() Line ");
+    size_t middle = text.find("middle_frame() Line ");
+    ASSERT_NE(inner, std::string::npos) << text;
+    ASSERT_NE(middle, std::string::npos) << text;
+    EXPECT_LT(inner, middle);
+    EXPECT_NE(text.find("\t!"), std::string::npos);
+}
