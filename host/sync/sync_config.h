@@ -1,0 +1,23 @@
+// Fixed numbers of the sync subsystem: the musical grid, where track files live and how
+// long a track file path may be. Only constants here; nothing that allocates or reads files.
+#pragma once
+#include <cstddef>
+
+// The show's music runs at 180 beats per minute with 8 rows per beat: 24 rows per second.
+constexpr double kSyncBeatsPerMinute = 180.0;
+constexpr double kSyncRowsPerBeat = 8.0;
+
+// Where the host keeps its track files, relative to the show directory. A track named
+// "kick" is read from kSyncBasePath + "_kick.track".
+constexpr const char* kSyncBasePath = "data/sync/";
+constexpr const char* kSyncTrackPrefix = "_";
+constexpr const char* kSyncTrackSuffix = ".track";
+
+// Track file paths are built in a buffer of this many characters, terminator included.
+// A longer path names no file: its track simply has no keys.
+constexpr std::size_t kSyncTrackPathCapacity = 260;
+
+// Bytes of one key in a ".track" file: row (int32), value (float32), interpolation (int8);
+// the file starts with a 4-byte key count.
+constexpr std::size_t kSyncKeyCountBytes = 4;
+constexpr std::size_t kSyncKeyBytes = 9;
