@@ -1,0 +1,9 @@
+// A test render module that exports DeleteScene but no CreateScene: the host must keep it
+// without a scene. Built against the plug-in contract alone.
+#include "render_module_base.h"
+
+DEMO_MODULE_EXPORT void DeleteScene(cRenderModuleBase** scene) {
+    if (!scene) return;
+    delete *scene;
+    *scene = nullptr;
+}
