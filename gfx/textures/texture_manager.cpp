@@ -1,0 +1,120 @@
+// Texture creation and the file-texture cache. Depends on the GL entry-point table, FreeImage
+// and the host's assertion; never keeps a decoded image after its upload.
+#include "gfx/textures/texture_manager.h"
+
+#include <FreeImage.h>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "gfx/gl/gl_entry_points.h"
+#include "gfx/textures/image_file.h"
+#include "gfx/textures/texture_codes.h"
+#include "host/log/console.h"
+
+using namespace texture_codes;
+
+namespace {
+
+// The one fatal report of the manager, then the end of the process (status -1 reads 255).
+[[noreturn]] void refuse_image(const std::string& path, unsigned bpp) {
+    std::cerr << "images must be 24 or 32 bpp... \"" << path << "\" is " << bpp << std::endl;
+    std::exit(-1);
+}
+
+}  // namespace
+
+cTextureManager::cTextureManager() {
+    load_texture(default_white_path, false, wrap_clamp_to_edge, kind_automatic);
+    load_texture(default_black_path, false, wrap_clamp_to_edge, kind_automatic);
+}
+
+cTextureManager::~cTextureManager() {
+    for (auto& entry : textures_) {
+        glDeleteTextures(1, &entry.second->name);
+        entry.second->name = 0;
+    }
+    textures_.clear();
+}
+
+cTexture* cTextureManager::find(const std::string& path) const {
+    auto it = textures_.find(path);
+    return it == textures_.end() ? nullptr : it->second;
+}
+
+cTexture* cTextureManager::load_texture(const std::string& path, bool mipmaps, int32_t wrap, int32_t kind) {
+    if (cTexture* cached = find(path)) return cached;
+
+    cImage image = load_image(path);
+    // A failed decode reads as 0 x 0 at 0 bits per pixel.
+    const int32_t width = image.bitmap ? static_cast<int32_t>(FreeImage_GetWidth(image.bitmap)) : 0;
+    const int32_t height = image.bitmap ? static_cast<int32_t>(FreeImage_GetHeight(image.bitmap)) : 0;
+    const unsigned bpp = image.bitmap ? FreeImage_GetBPP(image.bitmap) : 0;
+
+    if (kind == kind_automatic) {
+        kind = resolve_kind(width, height);
+        if (kind == kind_rectangle) mipmaps = false;
+    }
+
+    int32_t format = 0, internal_format = 0;
+    if (bpp == 32) {
+        format = format_bgra;
+        internal_format = format_rgba8;
+    } else if (bpp == 24) {
+        format = format_bgr;
+        internal_format = format_rgb8;
+    } else {
+        refuse_image(path, bpp);
+    }
+    // 32-bit float or integer pixels have the right size but are not colour bytes; uploading
+    // them as BGRA would show garbage, so they are refused like any other depth.
+    if (FreeImage_GetImageType(image.bitmap) != FIT_BITMAP) {
+        std::cerr << "## ERROR: \"" << path << "\" does not hold 8-bit colour channels" << std::endl;
+        refuse_image(path, bpp);
+    }
+
+    cTexture* texture = create_texture(width, height, 0, kind, wrap, format, internal_format, mipmaps,
+                                       FreeImage_GetBits(image.bitmap));
+    textures_[path] = texture;
+    unload_image(image);
+    return texture;
+}
+
+cTexture* cTextureManager::create_texture(int32_t width, int32_t height, int32_t depth, int32_t kind, int32_t wrap,
+                                          int32_t format, int32_t internal_format, bool mipmaps,
+                                          const void* data) {
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    const GLenum target = target_of_kind(kind);
+    // Rectangle textures have no mipmap levels; asking GL for them only raises errors.
+    if (target == GL_TEXTURE_RECTANGLE) mipmaps = false;
+
+    if (target == 0) {
+        // Without a target there is nothing to bind or upload to.
+        assert_failed("unknown target");
+    } else {
+        glEnable(target);
+        glBindTexture(target, name);
+        const GLint wrap_mode = static_cast<GLint>(wrap_mode_of(wrap));
+        glTexParameteri(target, GL_TEXTURE_WRAP_S, wrap_mode);
+        glTexParameteri(target, GL_TEXTURE_WRAP_T, wrap_mode);
+        glTexParameteri(target, GL_TEXTURE_WRAP_R, wrap_mode);
+        glTexParameteri(target, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(target, GL_TEXTURE_MIN_FILTER, mipmaps ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+
+        const GLint gl_internal = static_cast<GLint>(format_of(internal_format));
+        const GLenum gl_format = format_of(format);
+        if (target == GL_TEXTURE_1D)
+            glTexImage1D(target, 0, gl_internal, width, 0, gl_format, GL_UNSIGNED_BYTE, data);
+        else if (target == GL_TEXTURE_3D)
+            glTexImage3D(target, 0, gl_internal, width, height, depth, 0, gl_format, GL_UNSIGNED_BYTE, data);
+        else
+            glTexImage2D(target, 0, gl_internal, width, height, 0, gl_format, GL_UNSIGNED_BYTE, data);
+
+        // Levels for the texture's own target, so 1D and 3D textures get theirs too.
+        if (mipmaps) glGenerateMipmap(target);
+        glDisable(target);
+        glBindTexture(target, 0);
+    }
+    return new cTexture{target, name, width, height};
+}
