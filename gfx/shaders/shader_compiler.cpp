@@ -1,0 +1,73 @@
+// Shader compilation and program linking with their reports. Depends on the GL entry-point
+// table and read_file; never throws and never deletes a shader or program.
+#include "gfx/shaders/shader_compiler.h"
+
+#include <iostream>
+#include <vector>
+
+#include "gfx/gl/gl_entry_points.h"
+#include "host/files/file_utils.h"
+
+namespace {
+
+const char* type_name(uint32_t type) {
+    return type == GL_VERTEX_SHADER ? "GL_VERTEX_SHADER_ARB" : "GL_FRAGMENT_SHADER_ARB";
+}
+
+void write_log(const std::string& prefix, GLint length, const std::vector<char>& log) {
+    if (length < 1) return;
+    std::cout << prefix << "## InfoLog:" << log.data() << std::endl;
+}
+
+}  // namespace
+
+void write_shader_info_log(const std::string& prefix, uint32_t shader) {
+    GLint length = 0;
+    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+    std::vector<char> log(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
+    if (length > 0) glGetShaderInfoLog(shader, length, nullptr, log.data());
+    write_log(prefix, length, log);
+}
+
+void write_program_info_log(const std::string& prefix, uint32_t program) {
+    GLint length = 0;
+    glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
+    std::vector<char> log(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
+    if (length > 0) glGetProgramInfoLog(program, length, nullptr, log.data());
+    write_log(prefix, length, log);
+}
+
+bool compile_shader_file(uint32_t type, const std::string& path, uint32_t& shader) {
+    shader = glCreateShader(type);
+    std::string source;
+    // read_file reports an empty file itself; a missing one fails quietly.
+    if (!read_file(path, source)) return false;
+
+    // The length goes along, so the whole file reaches the compiler even past a stray NUL.
+    const GLchar* text = source.data();
+    const GLint length = static_cast<GLint>(source.size());
+    glShaderSource(shader, 1, &text, &length);
+    glCompileShader(shader);
+    GLint status = GL_FALSE;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
+    if (status != GL_TRUE) {
+        std::cerr << "## ERROR: compilation of " << path << " failed" << std::endl;
+        write_shader_info_log(std::string("# ") + type_name(type) + "\n", shader);
+    }
+    return status == GL_TRUE;
+}
+
+bool link_program(uint32_t vertex_shader, uint32_t fragment_shader, const std::string& vertex_path,
+                  const std::string& fragment_path, uint32_t& program) {
+    program = glCreateProgram();
+    glAttachShader(program, vertex_shader);
+    glAttachShader(program, fragment_shader);
+    glLinkProgram(program);
+    GLint status = GL_FALSE;
+    glGetProgramiv(program, GL_LINK_STATUS, &status);
+    if (status != GL_TRUE) {
+        std::cout << "## ERROR: linking of \n\t" << vertex_path << "\t\t" << fragment_path << "\nfailed" << std::endl;
+        write_program_info_log("Linking", program);
+    }
+    return status == GL_TRUE;
+}
