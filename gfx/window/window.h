@@ -21,9 +21,18 @@ struct cWindowDesc {
 // What the window layer hands to the window procedure: the platform's events, reduced to the
 // messages the host's table knows.
 struct cWindowMessage {
-    enum kind_t { resized, focus_gained, focus_lost, key_down, character, close_request, other };
+    enum kind_t { resized, focus_gained, focus_lost, key_down, character, close_request, other, paint };
     kind_t kind = other;
     int32_t key = 0;  // key_down: virtual-key style code (27 Escape, 32 Space, ...); character: the character
+};
+
+// Virtual-key style codes of key_down messages. Letters are their capitals ('A' 65 .. 'Z' 90),
+// digits their characters ('0' 48 .. '9' 57); a key without a code of its own gives 0.
+enum : int32_t {
+    kKeyBackspace = 8, kKeyTab = 9, kKeyReturn = 13, kKeyShift = 16, kKeyControl = 17, kKeyAlt = 18,
+    kKeyPause = 19, kKeyEscape = 27, kKeySpace = 32, kKeyPageUp = 33, kKeyPageDown = 34, kKeyEnd = 35,
+    kKeyHome = 36, kKeyLeft = 37, kKeyUp = 38, kKeyRight = 39, kKeyDown = 40, kKeyInsert = 45,
+    kKeyDelete = 46, kKeyF1 = 112,  // F2 .. F12 follow
 };
 
 class cWindow;
@@ -51,8 +60,25 @@ public:
     int32_t render_width() const;
     int32_t render_height() const;
 
-    // Where window messages go; the host installs its own before the loop runs.
+    // Where window messages go; the host installs its own before the loop runs. Without one,
+    // messages are taken from the queue and dropped.
     cWindowProcedure procedure = nullptr;
+
+    // Asks for a repaint: once the queue is empty, the running (or else the next)
+    // dispatch_messages hands the procedure one paint message, however many requests came.
+    // The picture is redrawn every frame anyway.
+    void request_repaint();
+    bool repaint_requested = false;
+
+    // The size of the window's drawable in pixels, as the platform last reported it. It differs
+    // from the render size where the display could not switch to the requested mode; the
+    // picture is then letterboxed (see letterbox.h).
+    int32_t drawable_width = 0;
+    int32_t drawable_height = 0;
+
+    // Destroys the GL context and the window. The show never calls it (the process ends with
+    // the window open); tests that open several windows in one process do.
+    void close();
 };
 
 // The render size rule on its own (also used before a window exists).
@@ -68,5 +94,18 @@ bool has_extension_in(const char* extensions, const char* name);
 // GL_ARB_multitexture (status 255) is missing. The context must be current.
 void load_extensions();
 
-// Swap interval 1 (vertical synchronisation); a driver that refuses it is reported.
+// Swap interval 1 (vertical synchronisation); a driver that refuses it is reported with a
+// "# note: " line and the show goes on without it.
 void enable_vsync();
+
+// Fetches the base GL functions of the entry-point table quietly; one the driver does not
+// give is named with " not initialized". open() runs it once the context is current.
+void load_base_functions();
+
+// How entry points are found by name. The platform's resolver asks SDL_GL_GetProcAddress and
+// provides wglSwapIntervalEXT itself (over SDL_GL_SetSwapInterval). Tests install their own to
+// make chosen entry points "missing"; set_gl_resolver(nullptr) restores the platform's.
+using cGLResolver = void* (*)(const char* name);
+void set_gl_resolver(cGLResolver resolver);
+void* platform_gl_resolver(const char* name);
+void* resolve_gl_entry(const char* name);  // through the installed resolver
