@@ -1,0 +1,20 @@
+// Levels on the 0 to 255 scale: "levels_inout" is (input black, input white, output black,
+// output white) and "gamma" the exponent on the normalised input, so gamma above 1 darkens the
+// mid-tones and keeps the glow on the bright parts of the picture.
+#version 330
+
+uniform sampler2DRect tex0;
+uniform vec4 levels_inout;
+uniform vec4 gamma;
+
+in vec2 uv;
+out vec4 frag_color;
+
+void main() {
+    vec3 c = texture(tex0, uv).rgb * 255.0;
+    float range = max(levels_inout.y - levels_inout.x, 1.0);
+    vec3 t = clamp((c - vec3(levels_inout.x)) / range, 0.0, 1.0);
+    t = pow(t, vec3(max(gamma.x, 0.01)));
+    vec3 o = mix(vec3(levels_inout.z), vec3(levels_inout.w), t) / 255.0;
+    frag_color = vec4(o, 1.0);
+}
