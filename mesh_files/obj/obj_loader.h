@@ -1,0 +1,53 @@
+// cObjLoader: reads a Wavefront OBJ file (load_file) and turns it into an indexed triangle
+// mesh (triangulate, build_arrays). Messages go to standard error; fatal conditions go
+// through mesh_exit. Never touches GL: the arrays it fills are uploaded by the caller.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mesh_files/obj/mesh_loader.h"
+
+class cObjLoader : public iMeshLoader, public iMeshLoader_data {
+public:
+    cObjLoader() = default;
+    ~cObjLoader() override = default;
+    cObjLoader(const cObjLoader&) = delete;
+    cObjLoader& operator=(const cObjLoader&) = delete;
+
+    // Parses the file, replacing the parsed data (the flags are kept). Reads lines of any
+    // length. A face whose indices point outside their arrays, or whose lists disagree in
+    // length, is reported with its line and the load is refused.
+    void load_file(const std::string& path) override;
+    // Splits every face of more than three corners into a fan around its first corner; the new
+    // triangles go to the end of the face list.
+    void triangulate() override;
+    // Rebuilds the arrays with one vertex per position (not used by the player).
+    void unify_by_position() override;
+    // One normal per position, averaged over the faces that use it, weighted by their area.
+    void smooth_normals() override;
+
+    // Writes the indexed mesh: one vertex per distinct (position, normal, texcoord) index
+    // combination, numbered in that order; triangle indices sorted by group; group ranges.
+    // Makes smooth normals first when the file had none. Writes nothing when refused.
+    void build_arrays(uint8_t& flags, std::vector<float>& out_positions, std::vector<float>& out_normals,
+                      std::vector<float>& out_texcoords, std::vector<uint32_t>& out_indices,
+                      std::vector<cGroupRange>& out_ranges);
+
+    uint8_t flags() const { return flags_; }
+    // True after a load that was refused (bad indices) or that would have ended the process
+    // while the exit hook let it go on. A refused loader's steps do nothing.
+    bool refused() const { return refused_; }
+    // Progress and "not supported" messages for the statements skipped silently otherwise.
+    void set_verbose(bool verbose) { verbose_ = verbose; }
+
+private:
+    void parse(const char* text, const char* end);
+    void check_faces();
+    void refuse_and_exit();
+
+    uint8_t flags_ = 0;
+    bool refused_ = false;
+    bool verbose_ = false;
+    std::string path_;  // of the file being read, for reports
+};

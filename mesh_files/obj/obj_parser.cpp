@@ -1,0 +1,269 @@
+// cObjLoader::load_file: reads an OBJ file whole and parses it statement by statement into the
+// parsed data, then checks every face's indices against the arrays. Depends on the scanning
+// helpers of obj_text_scan.h; never keeps a pointer into the text after returning.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <iostream>
+#include <memory>
+
+#include "mesh_files/obj/mesh_config.h"
+#include "mesh_files/obj/mesh_exit.h"
+#include "mesh_files/obj/obj_loader.h"
+#include "mesh_files/obj/obj_text_scan.h"
+
+namespace {
+
+// The whole file followed by one line feed, so that every line, the last one too, ends
+// with a line feed.
+struct cObjText {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;  // without the closing line feed
+};
+
+// False when the file cannot be opened or read (a directory cannot be read either).
+bool read_text(const std::string& path, cObjText& text) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    // The size is a hint only: files that report none (or grow) are read until their end.
+    std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 65536;
+    std::unique_ptr<char[]> bytes(new char[capacity]);
+    std::size_t size = 0;
+    for (;;) {
+        if (size + 1 >= capacity) {
+            std::unique_ptr<char[]> larger(new char[capacity * 2]);
+            std::memcpy(larger.get(), bytes.get(), size);
+            bytes = std::move(larger);
+            capacity *= 2;
+        }
+        ssize_t got = ::read(fd, bytes.get() + size, capacity - 1 - size);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return false;
+        }
+        size += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    bytes[size] = '\n';
+    text.bytes = std::move(bytes);
+    text.size = size;
+    return true;
+}
+
+bool is_keyword(const char* token, std::size_t length, const char* keyword) {
+    return std::strlen(keyword) == length && std::memcmp(token, keyword, length) == 0;
+}
+
+}  // namespace
+
+// ---- load_file ----
+
+void cObjLoader::refuse_and_exit() {
+    refused_ = true;
+    positions.clear();
+    normals.clear();
+    texcoords.clear();
+    faces.clear();
+    corners.clear();
+    mesh_exit(kMeshExitStatus);
+}
+
+void cObjLoader::load_file(const std::string& path) {
+    refused_ = false;
+    path_ = path;
+    if (path.empty()) {
+        std::cerr << "## ERROR in " << kObjSourceName << " line " << kObjSourceLine
+                  << ": file was not found in path: " << path << std::endl;
+        refuse_and_exit();
+        return;
+    }
+    std::cerr << "-\ncObjLoader::load_file parsing " << path << " ... ";
+
+    cObjText text;
+    if (!read_text(path, text)) {
+        std::cerr << "File not found: \"" << path << " in cObjLoader::load_file(..)" << std::endl;
+        refuse_and_exit();
+        return;
+    }
+
+    positions.clear();
+    normals.clear();
+    texcoords.clear();
+    faces.clear();
+    corners.clear();
+    parse(text.bytes.get(), text.bytes.get() + text.size);
+
+    std::cerr << "done reading obj.\n-" << std::endl;
+    if (!refused_) check_faces();
+}
+
+// ---- statements ----
+
+void cObjLoader::parse(const char* p, const char* end) {
+    // end points at the closing line feed of the text.
+    const char* const text_end = end;
+    // Moves p over blanks; a NUL takes it to the line's end. Returns the class where it stopped.
+    auto skip_blanks = [&](const char*& q) {
+        while (obj_class(*q) == kObjBlank) ++q;
+        if (obj_class(*q) == kObjNul) q = static_cast<const char*>(std::memchr(q, '\n', text_end + 1 - q));
+        return obj_class(*q);
+    };
+    // Reads up to `wanted` values of a vertex statement into values and counts all of them.
+    auto read_values = [&](const char*& q, float* values, int wanted) {
+        int count = 0;
+        while (skip_blanks(q) == kObjText) {
+            double value = obj_read_value(q, text_end);
+            if (count < wanted) values[count] = obj_narrow(value);
+            ++count;
+        }
+        return count;
+    };
+    auto warn_missing_values = [&](const char* keyword, uint64_t line, int count, int wanted) {
+        std::cerr << "# warning, \"" << keyword << "\" in line " << line << " has " << count << " of " << wanted
+                  << " values; the missing ones are read as 0" << std::endl;
+    };
+
+    uint64_t line = 0;
+    int32_t group = -1;
+    while (p < end) {
+        ++line;
+        if (skip_blanks(p) != kObjText) {
+            ++p;  // an empty line, or one with nothing before a NUL
+            continue;
+        }
+        const char* token = p;
+        p = obj_token_end(p);
+        const std::size_t length = static_cast<std::size_t>(p - token);
+
+        if (length == 1 && token[0] == 'f') {
+            // ---- face ----
+            const bool with_texcoords = flags_ & kMeshHasTexcoords;
+            const bool with_normals = flags_ & kMeshHasNormals;
+            cObjFace face;
+            face.first = static_cast<uint32_t>(corners.size());
+            face.group = group;
+            face.line = line > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(line);
+            uint32_t tokens = 0;
+            while (skip_blanks(p) == kObjText) {
+                corners.emplace_back();
+                cObjCorner* base = corners.data() + face.first;
+                ++tokens;
+                if (obj_is_digit(*p)) base[face.position_count++].position = obj_read_index(p);
+                if (with_texcoords || with_normals) {
+                    while (obj_class(*p) == kObjText && *p != '/') ++p;
+                    if (*p == '/') {
+                        ++p;
+                        if (with_texcoords && obj_is_digit(*p)) base[face.texcoord_count++].texcoord = obj_read_index(p);
+                        if (with_normals) {
+                            while (obj_class(*p) == kObjText && *p != '/') ++p;
+                            if (*p == '/') {
+                                ++p;
+                                if (obj_is_digit(*p)) base[face.normal_count++].normal = obj_read_index(p);
+                            }
+                        }
+                    }
+                }
+                p = obj_token_end(p);
+            }
+            if (tokens > 3) flags_ |= kMeshHasPolygons;
+            faces.push_back(face);
+            if (corners.size() > kObjMaxCorners) {
+                std::cerr << "## ERROR in \"" << path_ << "\" line " << line << ": more than " << kObjMaxCorners
+                          << " face corners; the file is not loaded" << std::endl;
+                refused_ = true;
+                return;
+            }
+        } else if (length == 1 && token[0] == 'v') {
+            float values[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+            int count = read_values(p, values, 4);
+            if (count < kObjPositionValues) warn_missing_values("v", line, count, kObjPositionValues);
+            if (count > 4) values[3] = 1.0f;  // extra values (colours) are not a w
+            positions.insert(positions.end(), values, values + 4);
+        } else if (length == 2 && token[0] == 'v' && token[1] == 't') {
+            flags_ |= kMeshHasTexcoords;
+            float values[kObjTexcoordValues] = {0.0f, 0.0f};
+            int count = read_values(p, values, kObjTexcoordValues);
+            if (count < kObjTexcoordValues) warn_missing_values("vt", line, count, kObjTexcoordValues);
+            texcoords.insert(texcoords.end(), values, values + kObjTexcoordValues);
+        } else if (length == 2 && token[0] == 'v' && token[1] == 'n') {
+            flags_ |= kMeshHasNormals;
+            float values[kObjNormalValues] = {0.0f, 0.0f, 0.0f};
+            int count = read_values(p, values, kObjNormalValues);
+            if (count < kObjNormalValues) warn_missing_values("vn", line, count, kObjNormalValues);
+            normals.insert(normals.end(), values, values + kObjNormalValues);
+        } else if (length == 1 && token[0] == '#') {
+            // comment
+        } else if (length == 1 && token[0] == 'g') {
+            // A repeated name still starts a new group: names are not kept.
+            if (group < INT32_MAX) ++group;
+        } else if (is_keyword(token, length, "usemtl")) {
+            flags_ |= kMeshHasMaterials;
+        } else if (is_keyword(token, length, "mtllib")) {
+        } else if ((length == 1 && token[0] == 's') || is_keyword(token, length, "curv") ||
+                   is_keyword(token, length, "curv2") || is_keyword(token, length, "surf")) {
+            if (verbose_) {
+                std::cerr << "# warning: \"";
+                std::cerr.write(token, static_cast<std::streamsize>(length));
+                std::cerr << "\" in line " << line << " not supported... skipped!\n";
+            }
+        } else if (is_keyword(token, length, "vp")) {
+            std::cerr << "# warning, \"vp\" in line " << line << " not supported... skipped!\n";
+        } else if (length == 1 && token[0] == 'p') {
+            std::cerr << "TOK_P\n";
+        } else if (length == 1 && token[0] == 'l') {
+            std::cerr << "TOK_L\n";
+        } else {
+            std::cerr << "# warning, unknown token: \"";
+            std::cerr.write(token, static_cast<std::streamsize>(length));
+            std::cerr << "\" in line " << line << "... skipped!" << std::endl;
+        }
+        p = static_cast<const char*>(std::memchr(p, '\n', text_end + 1 - p)) + 1;
+    }
+}
+
+// ---- consistency of the faces ----
+
+// Every index must name an entry of its array, and a face read with texture coordinates or
+// normals must have one for every position; otherwise assembly would read outside the arrays
+// or pair the wrong attributes. The first bad face is reported and the load refused.
+void cObjLoader::check_faces() {
+    const int64_t counts[3] = {static_cast<int64_t>(positions.size() / 4), static_cast<int64_t>(texcoords.size() / 2),
+                               static_cast<int64_t>(normals.size() / 3)};
+    const char* names[3] = {"position", "texture coordinate", "normal"};
+    const char* plurals[3] = {"positions", "texture coordinates", "normals"};
+    const bool checked[3] = {true, (flags_ & kMeshHasTexcoords) != 0, (flags_ & kMeshHasNormals) != 0};
+
+    for (const cObjFace& face : faces) {
+        const uint32_t lengths[3] = {face.position_count, face.texcoord_count, face.normal_count};
+        for (int list = 0; list < 3; ++list) {
+            if (!checked[list]) continue;
+            if (lengths[list] != face.position_count) {
+                std::cerr << "## ERROR in \"" << path_ << "\" line " << face.line << ": the face has "
+                          << face.position_count << " positions but " << lengths[list] << " " << plurals[list]
+                          << "; the file is not loaded" << std::endl;
+                refused_ = true;
+                return;
+            }
+            for (uint32_t i = 0; i < lengths[list]; ++i) {
+                const cObjCorner& corner = corners[face.first + i];
+                int32_t index = list == 0 ? corner.position : list == 1 ? corner.texcoord : corner.normal;
+                if (index < 0 || index >= counts[list]) {
+                    std::cerr << "## ERROR in \"" << path_ << "\" line " << face.line << ": " << names[list] << " "
+                              << static_cast<int64_t>(index) + 1 << " does not exist (the file has " << counts[list]
+                              << "); the file is not loaded" << std::endl;
+                    refused_ = true;
+                    return;
+                }
+            }
+        }
+    }
+}

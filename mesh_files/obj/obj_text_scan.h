@@ -1,0 +1,84 @@
+// Character classes and number readers of the OBJ parser. Works on a text buffer that ends
+// with a line feed, so scanning a line never needs a length check. Never allocates except
+// when a value needs the slow, general conversion.
+#pragma once
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+enum : uint8_t { kObjText = 0, kObjBlank = 1, kObjEndOfLine = 2, kObjNul = 3 };
+
+// Tokens are split at blank, tab, carriage return and line feed. A NUL byte ends the line's
+// text, as it would for a line read into a C string.
+inline constexpr std::array<uint8_t, 256> kObjCharClass = [] {
+    std::array<uint8_t, 256> table{};
+    table[static_cast<unsigned char>(' ')] = kObjBlank;
+    table[static_cast<unsigned char>('\t')] = kObjBlank;
+    table[static_cast<unsigned char>('\r')] = kObjBlank;
+    table[static_cast<unsigned char>('\n')] = kObjEndOfLine;
+    table[0] = kObjNul;
+    return table;
+}();
+
+inline uint8_t obj_class(char c) { return kObjCharClass[static_cast<unsigned char>(c)]; }
+inline bool obj_is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// The end of the token starting at p.
+inline const char* obj_token_end(const char* p) {
+    while (obj_class(*p) == kObjText) ++p;
+    return p;
+}
+
+// double -> float as IEEE round-to-nearest does it, without the undefined behaviour of
+// converting an out-of-range double: values from half an ulp past the largest float on
+// become infinite, the rest of the overflow range rounds to the largest float.
+inline float obj_narrow(double value) {
+    constexpr double kLargest = std::numeric_limits<float>::max();
+    constexpr double kOverflow = 0x1.ffffffp127;  // largest float plus half its ulp
+    if (value >= kOverflow) return std::numeric_limits<float>::infinity();
+    if (value <= -kOverflow) return -std::numeric_limits<float>::infinity();
+    if (value > kLargest) return std::numeric_limits<float>::max();
+    if (value < -kLargest) return -std::numeric_limits<float>::max();
+    return static_cast<float>(value);
+}
+
+// Reads the value of the token at p as the C library's string-to-double conversion reads it
+// (the longest number at the start of the token, 0 when there is none) and moves p to the end
+// of the token. The common decimal forms take the fast path; a leading "+", hexadecimal,
+// leading white space and out-of-range values go through strtod itself. text_end is the
+// buffer's closing line feed.
+inline double obj_read_value(const char*& p, const char* text_end) {
+    const char* first = p;
+    bool general = *first == '+';
+    if (!general) {
+        const char* d = first + (*first == '-');
+        general = d[0] == '0' && (d[1] == 'x' || d[1] == 'X');
+    }
+    if (!general) {
+        double value = 0;
+        auto result = std::from_chars(first, text_end, value);
+        if (result.ec == std::errc()) {
+            p = obj_token_end(result.ptr);
+            return value;
+        }
+    }
+    p = obj_token_end(first);
+    std::string copy(first, p);
+    return std::strtod(copy.c_str(), nullptr);
+}
+
+// Reads the decimal digits at p (p points at a digit) and returns the number minus 1, the
+// zero-based index; numbers too large for an int32 index saturate, so they stay out of range.
+inline int32_t obj_read_index(const char*& p) {
+    constexpr uint64_t kSaturated = uint64_t(1) << 40;
+    uint64_t value = 0;
+    while (obj_is_digit(*p)) {
+        if (value < kSaturated) value = value * 10 + static_cast<uint64_t>(*p - '0');
+        ++p;
+    }
+    if (value > uint64_t(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(value) - 1;
+}
