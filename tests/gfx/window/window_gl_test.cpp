@@ -145,6 +145,30 @@ TEST(window_open, gives_a_context_with_depth_and_stencil_and_an_exact_client_are
     window.close();
 }
 
+// Failures to get a window end the process with status 1 and their message. No display is
+// left to the child, so the message box cannot wait for anyone.
+void open_without_display(const cWindowDesc& desc, const char* video_driver) {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("SDL_VIDEODRIVER", video_driver, 1);
+    cWindow window;
+    window.open(desc);
+}
+
+TEST(window_open_death, without_a_video_system_reports_the_class_failure_and_exits_1) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(open_without_display(host_desc(), "no_such_video_driver"), ::testing::ExitedWithCode(1),
+                "RegisterClass\\(\\) failed: Cannot register window class\\.");
+}
+
+TEST(window_open_death, a_window_without_a_size_reports_the_creation_failure_and_exits_1) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    cWindowDesc empty = host_desc();
+    empty.width = 0;
+    EXPECT_EXIT(open_without_display(empty, "offscreen"), ::testing::ExitedWithCode(1),
+                "CreateWindow\\(\\) failed:  Cannot create a window\\.");
+}
+
 // ---- the extension loader ----
 
 TEST_F(window_gl, load_extensions_on_the_real_driver_reports_nothing_and_fills_what_the_system_calls) {
