@@ -1,8 +1,6 @@
-// Letterboxing applied to GL: while the window's drawable differs from the render size, the
-// table's glViewport and glBindFramebuffer entries are wrapped so that every viewport set for
-// the window (framebuffer 0) lands in the centred letterbox, and off-screen framebuffers get
-// viewports unchanged. Callers keep thinking in render-size coordinates. Window layer only:
-// nothing else may install or remove these wrappers.
+// Letterboxing applied to GL: while the drawable differs from the render size, the table's
+// glViewport and glBindFramebuffer are wrapped so window viewports land in the centred box and
+// off-screen ones stay plain. Window layer only: nothing else may install or remove the wrappers.
 #pragma once
 #include <cstdint>
 
