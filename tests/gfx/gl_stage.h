@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -60,6 +62,10 @@ public:
     static const cTempDir& dir() { return instance().dir_; }
 
     void SetUp() override {
+        // Fatal paths run in a fresh copy of the test program: a forked child of a process
+        // with a GL context cannot rely on the driver's threads. (Set here, after the flags
+        // are parsed: a static initialiser would be overwritten.)
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
         // The soft assertion waits for Enter on a terminal; tests have nobody to press it.
         int null_fd = ::open("/dev/null", O_RDONLY);
         ::dup2(null_fd, STDIN_FILENO);
@@ -71,6 +77,14 @@ public:
         write_flat_image(dir_ / "data/textures/default_white.png", 4, 4, 32, {255, 255, 255, 255});
         write_flat_image(dir_ / "data/textures/default_black.png", 4, 4, 32, {0, 0, 0, 255});
         if (::chdir(dir_.path().c_str()) != 0) FAIL() << "cannot enter " << dir_.path();
+        // Fatal cases end their process through exit(), which skips the environment's own
+        // teardown; the directory goes with the process either way.
+        owner_pid_ = ::getpid();
+        std::atexit([] {
+            if (::getpid() != instance().owner_pid_) return;  // a forked child shares the directory
+            std::error_code ignored;
+            std::filesystem::remove_all(instance().dir_.path(), ignored);
+        });
 
         cWindowDesc desc;
         desc.width = desc.render_width = 1280;
@@ -84,9 +98,6 @@ public:
 
     static cGLStage& instance() {
         static cGLStage* stage = [] {
-            // Fatal paths run in a fresh copy of the test program: a forked child of a process
-            // with a GL context cannot rely on the driver's threads.
-            GTEST_FLAG_SET(death_test_style, "threadsafe");
             auto* made = new cGLStage;
             ::testing::AddGlobalTestEnvironment(made);
             return made;
@@ -97,6 +108,7 @@ public:
 private:
     cTempDir dir_;
     std::unique_ptr<cWindow> window_;
+    pid_t owner_pid_ = 0;
 };
 
 // Registers the stage before main runs the tests.
@@ -106,6 +118,10 @@ inline const bool gl_stage_registered = (cGLStage::instance(), true);
 class GfxTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Fatal paths run in a fresh copy of the test program: a forked child of a process
+        // with a GL context cannot rely on the driver's threads. (Set here, after the flags
+        // are parsed: a static initialiser would be overwritten.)
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
         ctx = std::make_unique<gfxContext>();
         ctx->init(&cGLStage::window());
     }
