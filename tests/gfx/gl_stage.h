@@ -184,7 +184,7 @@ struct cHook<Tag, R (*)(A...)> {
     X(glEnableVertexAttribArray) X(glDisableVertexAttribArray) X(glClear) X(glViewport) X(glTexImage1D) \
     X(glTexImage2D) X(glTexImage3D) X(glTexParameteri) X(glGenerateMipmap) X(glGenRenderbuffers) \
     X(glRenderbufferStorage) X(glShaderSource) X(glUseProgram) X(glDrawBuffer) X(glBindFramebuffer) \
-    X(glClearColor) X(glActiveTextureARB) X(glBindTexture)
+    X(glClearColor) X(glActiveTextureARB) X(glBindTexture) X(glUniform1i)
 
 #define DEMO_GL_HOOK_TAG(fn) \
     struct hook_tag_##fn { \
