@@ -1,0 +1,44 @@
+// The host application: the objects of the show in start-up order, the frame loop and the
+// render pass. demoplayer runs it as it is; tools run the same start-up and render pass with
+// another audio device (the "no sound" device, whose clock they set) and their own loop.
+// The host's objects are made once and never destroyed: the end of the process releases them.
+#pragma once
+#include <cstdint>
+
+#include "gfx/window/window.h"
+#include "host/sound/sound_module_bass.h"
+
+class igfxContext;
+class cSyncDevice;
+class cModuleInput;
+class cModuleManager;
+
+struct cStartupOptions {
+    int32_t audio_device = 1;  // 1: the default output; 0: no sound, the caller moves the clock
+    bool fullscreen = true;
+    bool show_window = true;
+};
+
+class cDemoHost {
+public:
+    cWindow window;
+    igfxContext* gfx = nullptr;  // the host's gfxContext
+    cSoundModule_bass sound;
+    cSyncDevice* sync = nullptr;
+    cModuleInput* input = nullptr;
+    cModuleManager* modules = nullptr;
+
+    // Window, graphics context, sound, sync device, module input, modules, and every scene's
+    // init, in this order. Ends the process on the fatal failures of the lower layers.
+    void start_up(const cStartupOptions& options = {});
+    // Resumes the audio output and runs frames until the music passes the end of the show.
+    void main_loop();
+    // One frame's module rendering: clear, then every module whose track is above 0.
+    void render_pass();
+    // The loop's frame without the end test: messages, render pass, channel update, swap.
+    void run_frame();
+};
+
+// The host's window procedure: Escape, 'q', 'Q' and the close request end the process with
+// status 0; a resize asks for a repaint; everything else is ignored.
+int host_window_procedure(cWindow& window, const cWindowMessage& message);
