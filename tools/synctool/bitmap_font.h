@@ -1,0 +1,12 @@
+// A 5 x 7 pixel font for the labels of plots: digits, lower-case letters (upper case is
+// drawn with the same shapes) and the punctuation that numbers, times and track names need.
+// Plain data; no allocation, no files.
+#pragma once
+
+constexpr int kGlyphWidth = 5;
+constexpr int kGlyphHeight = 7;
+constexpr int kGlyphAdvance = 6;  // one blank column between characters
+
+// Seven rows of five characters, '#' for a set pixel, for c; a hollow box for characters
+// the font does not have.
+const char* const* glyph_rows(char c);
