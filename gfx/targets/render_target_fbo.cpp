@@ -67,15 +67,10 @@ void cRenderTarget_fbo::bind(igfxContext& ctx, int32_t clear) {
 }
 
 void cRenderTarget_fbo::unbind(igfxContext& ctx) {
-    // The draw buffer belongs to the framebuffer it was read from. A colour attachment (this
-    // target bound inside another) is only valid on a framebuffer object, the window's buffers
-    // (GL_BACK, ...) only on the window's framebuffer; each is set where GL accepts it.
-    const uint32_t saved = saved_draw_buffer_;
-    const bool saved_on_object = saved == GL_NONE || (saved >= GL_COLOR_ATTACHMENT0 && saved <= GL_COLOR_ATTACHMENT15);
-    if (saved_on_object) glDrawBuffer(saved);
+    // bind read the draw buffer with this target's framebuffer bound, so this restores the
+    // target's own setting while it is still bound; the window's draw buffer is never touched.
+    glDrawBuffer(saved_draw_buffer_);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    if (!saved_on_object) glDrawBuffer(saved);
-
     ctx.set_viewport(saved_viewport_[0], saved_viewport_[1], saved_viewport_[2], saved_viewport_[3]);
 }
 
