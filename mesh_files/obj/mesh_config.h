@@ -26,6 +26,12 @@ constexpr float kMeshFallbackNormal[3] = {0.0f, 0.0f, 1.0f};
 // more corners than this is refused instead of wrapping around.
 constexpr std::size_t kObjMaxCorners = 0x7fffffff;
 
+// Typical bytes of file per face corner, per face and per vertex value, to make room in the
+// parsed arrays before reading (a guess: too little only means the arrays grow as they go).
+constexpr std::size_t kObjBytesPerCornerGuess = 16;
+constexpr std::size_t kObjBytesPerFaceGuess = 64;
+constexpr std::size_t kObjBytesPerValueGuess = 16;
+
 // Values a vertex statement is expected to carry; missing ones are read as 0, so that every
 // statement still makes exactly one entry and later indices keep pointing where they should.
 constexpr int kObjPositionValues = 3;  // a fourth, w, is optional and defaults to 1

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <unordered_map>
 
 #include "mesh_files/obj/mesh_config.h"
 #include "mesh_files/obj/mesh_exit.h"
@@ -120,33 +121,78 @@ void cObjLoader::smooth_normals() {
 
 namespace {
 
-// A corner's normal and texture-coordinate index and where it sits in the corner pool; the
-// corners of one position are sorted by (normal, texcoord) to number their vertices.
-struct cCornerKey {
+constexpr uint32_t kNoCombination = 0xffffffffu;
+
+// One distinct (normal, texcoord) pair met at a position; the pairs of one position form a
+// chain through next.
+struct cCombination {
     int32_t normal;
     int32_t texcoord;
-    uint32_t slot;
+    uint32_t next;
 };
 
-inline bool key_less(const cCornerKey& a, const cCornerKey& b) {
-    return a.normal != b.normal ? a.normal < b.normal : a.texcoord < b.texcoord;
-}
+struct cCombinationKey {
+    int32_t position, normal, texcoord;
+    bool operator==(const cCombinationKey&) const = default;
+};
 
-void sort_keys(cCornerKey* first, cCornerKey* last) {
-    // Most positions are shared by a handful of corners: insertion sort wins there.
-    if (last - first > 16) {
-        std::sort(first, last, key_less);
-        return;
+struct cCombinationHash {
+    std::size_t operator()(const cCombinationKey& k) const {
+        uint64_t h = uint64_t(uint32_t(k.position)) * 0x9e3779b97f4a7c15ull;
+        h ^= (uint64_t(uint32_t(k.normal)) << 32 | uint32_t(k.texcoord)) * 0xc2b2ae3d27d4eb4full;
+        return static_cast<std::size_t>(h ^ (h >> 29));
     }
-    for (cCornerKey* i = first + 1; i < last; ++i) {
-        cCornerKey key = *i;
-        cCornerKey* j = i;
-        while (j > first && key_less(key, j[-1])) {
-            *j = j[-1];
-            --j;
+};
+
+// The combination table. A position is usually shared by a handful of pairs, so each
+// position keeps a short chain; a position with many pairs is looked up in a hash table
+// instead, so that no file can make the lookups quadratic.
+class cCombinationTable {
+public:
+    explicit cCombinationTable(std::size_t position_count) : head_(position_count, kNoCombination) {}
+
+    uint32_t find_or_add(int32_t position, int32_t normal, int32_t texcoord) {
+        const std::size_t p = static_cast<std::size_t>(position);
+        if (!crowded_.empty() && crowded_[p]) {
+            auto [it, added] = crowded_table_.try_emplace({position, normal, texcoord}, 0u);
+            if (added) it->second = add(p, normal, texcoord);
+            return it->second;
         }
-        *j = key;
+        uint32_t steps = 0;
+        for (uint32_t c = head_[p]; c != kNoCombination; c = combinations[c].next, ++steps)
+            if (combinations[c].normal == normal && combinations[c].texcoord == texcoord) return c;
+        const uint32_t id = add(p, normal, texcoord);
+        if (steps >= kChainLimit) crowd(position);
+        return id;
     }
+
+    uint32_t head(std::size_t position) const { return head_[position]; }
+
+    std::vector<cCombination> combinations;
+
+private:
+    static constexpr uint32_t kChainLimit = 32;
+
+    uint32_t add(std::size_t p, int32_t normal, int32_t texcoord) {
+        const uint32_t id = static_cast<uint32_t>(combinations.size());
+        combinations.push_back({normal, texcoord, head_[p]});
+        head_[p] = id;
+        return id;
+    }
+    void crowd(int32_t position) {
+        if (crowded_.empty()) crowded_.assign(head_.size(), 0);
+        crowded_[static_cast<std::size_t>(position)] = 1;
+        for (uint32_t c = head_[static_cast<std::size_t>(position)]; c != kNoCombination; c = combinations[c].next)
+            crowded_table_.emplace(cCombinationKey{position, combinations[c].normal, combinations[c].texcoord}, c);
+    }
+
+    std::vector<uint32_t> head_;
+    std::vector<uint8_t> crowded_;
+    std::unordered_map<cCombinationKey, uint32_t, cCombinationHash> crowded_table_;
+};
+
+inline bool pair_less(const cCombination& a, const cCombination& b) {
+    return a.normal != b.normal ? a.normal < b.normal : a.texcoord < b.texcoord;
 }
 
 }  // namespace
@@ -169,88 +215,86 @@ void cObjLoader::build_arrays(uint8_t& flags, std::vector<float>& out_positions,
         if (refused_) return;
     }
 
-    // Register the combinations. The table is ordered by (position, normal, texcoord):
-    // bucket the corners by position, then sort each bucket by (normal, texcoord).
+    // The group table: faces by ascending group number, in face order within a group (a
+    // stable counting sort; group numbers are dense). Built first, because the corners are
+    // registered in the order their indices are written.
     if (verbose_) std::cerr << "register combinations (" << faces.size() << ")... ";
-    const std::size_t position_count = positions.size() / 4;
-    std::vector<uint32_t> bucket_start(position_count + 1, 0);
-    std::size_t corner_count = 0;
-    for (const cObjFace& face : faces) {
-        for (uint32_t i = 0; i < face.position_count; ++i) ++bucket_start[corners[face.first + i].position + 1];
-        corner_count += face.position_count;
-    }
-    for (std::size_t p = 0; p < position_count; ++p) bucket_start[p + 1] += bucket_start[p];
-    std::vector<cCornerKey> keys(corner_count);
-    {
-        std::vector<uint32_t> cursor(bucket_start.begin(), bucket_start.end() - 1);
-        for (const cObjFace& face : faces) {
-            for (uint32_t i = 0; i < face.position_count; ++i) {
-                const cObjCorner& corner = corners[face.first + i];
-                keys[cursor[corner.position]++] = {corner.normal, with_texcoords ? corner.texcoord : -1, face.first + i};
-            }
-        }
-    }
-
-    // Number the vertices in key order and gather their attributes.
-    if (verbose_) std::cerr << "inserting data... ";
-    std::vector<uint32_t> vertex_of(corners.size());
-    out_positions.reserve(corner_count * 3);
-    out_normals.reserve(corner_count * 3);
-    if (with_texcoords) out_texcoords.reserve(corner_count * 2);
-    uint32_t vertex_count = 0;
-    for (std::size_t p = 0; p < position_count; ++p) {
-        cCornerKey* first = keys.data() + bucket_start[p];
-        cCornerKey* last = keys.data() + bucket_start[p + 1];
-        if (first == last) continue;
-        sort_keys(first, last);
-        const float* position = positions.data() + 4 * p;
-        for (cCornerKey* key = first; key < last; ++key) {
-            if (key == first || key_less(key[-1], *key)) {
-                out_positions.insert(out_positions.end(), position, position + 3);
-                const float* normal = normals.data() + 3 * static_cast<std::size_t>(key->normal);
-                out_normals.insert(out_normals.end(), normal, normal + 3);
-                if (with_texcoords) {
-                    const float* uv = texcoords.data() + 2 * static_cast<std::size_t>(key->texcoord);
-                    out_texcoords.insert(out_texcoords.end(), uv, uv + 2);
-                }
-                ++vertex_count;
-            }
-            vertex_of[key->slot] = vertex_count - 1;
-        }
-    }
-    keys = {};
-
-    // The group table: faces by ascending group number, in face order within a group
-    // (a stable counting sort, since group numbers are small and dense).
-    if (verbose_) std::cerr << "building lookup-group map" << std::endl;
     int32_t lowest = 0, highest = -1;
+    std::size_t corner_count = 0;
     for (const cObjFace& face : faces) {
         lowest = std::min(lowest, face.group);
         highest = std::max(highest, face.group);
+        corner_count += face.position_count;
     }
-    std::vector<uint32_t> group_start(static_cast<std::size_t>(static_cast<int64_t>(highest) - lowest) + 2, 0);
-    for (const cObjFace& face : faces) ++group_start[static_cast<std::size_t>(face.group - lowest) + 1];
-    for (std::size_t g = 1; g < group_start.size(); ++g) group_start[g] += group_start[g - 1];
     std::vector<uint32_t> face_order(faces.size());
-    for (std::size_t f = 0; f < faces.size(); ++f)
-        face_order[group_start[static_cast<std::size_t>(faces[f].group - lowest)]++] = static_cast<uint32_t>(f);
+    {
+        std::vector<uint32_t> group_start(static_cast<std::size_t>(static_cast<int64_t>(highest) - lowest) + 2, 0);
+        for (const cObjFace& face : faces) ++group_start[static_cast<std::size_t>(face.group - lowest) + 1];
+        for (std::size_t g = 1; g < group_start.size(); ++g) group_start[g] += group_start[g - 1];
+        for (std::size_t f = 0; f < faces.size(); ++f)
+            face_order[group_start[static_cast<std::size_t>(faces[f].group - lowest)]++] = static_cast<uint32_t>(f);
+    }
 
-    // The indices and ranges. A range starts at the number of indices written so far, which
-    // is three per face whenever every face is a triangle, and stays inside the index array
-    // when a malformed face stopped the triangulation.
-    if (verbose_) std::cerr << "iterate faces by ascending material-index" << std::endl;
-    out_indices.reserve(corner_count);
+    // Register the combinations, writing each corner's combination into the index array
+    // for now, and open a range wherever the group changes. A range starts at the number of
+    // indices written so far: three per face whenever every face is a triangle, and still
+    // inside the index array when a malformed face stopped the triangulation.
+    const std::size_t position_count = positions.size() / 4;
+    cCombinationTable table(position_count);
+    table.combinations.reserve(std::min(corner_count, position_count * 2 + 16));
+    out_indices.resize(corner_count);
+    uint32_t* index = out_indices.data();
     int32_t last_group = -1;
     for (uint32_t f : face_order) {
         const cObjFace& face = faces[f];
         if (face.group != last_group) {
-            out_ranges.push_back({static_cast<int32_t>(out_indices.size()), face.group});
+            out_ranges.push_back({static_cast<int32_t>(index - out_indices.data()), face.group});
             last_group = face.group;
         }
-        for (uint32_t i = 0; i < face.position_count; ++i) out_indices.push_back(vertex_of[face.first + i]);
+        const cObjCorner* corner = corners.data() + face.first;
+        for (uint32_t i = 0; i < face.position_count; ++i, ++corner)
+            *index++ = table.find_or_add(corner->position, corner->normal, with_texcoords ? corner->texcoord : -1);
     }
     if (out_ranges.empty()) out_ranges.push_back({0, 0});
     out_ranges.push_back({static_cast<int32_t>(out_indices.size()), -1});
+
+    // Number the vertices in the order of (position, normal, texcoord) and gather their
+    // attributes; then turn the index array's combinations into vertex numbers.
+    if (verbose_) std::cerr << "inserting data... ";
+    const std::vector<cCombination>& combinations = table.combinations;
+    const std::size_t vertex_count = combinations.size();
+    std::vector<uint32_t> vertex_of(vertex_count);
+    out_positions.resize(vertex_count * 3);
+    out_normals.resize(vertex_count * 3);
+    if (with_texcoords) out_texcoords.resize(vertex_count * 2);
+    std::vector<uint32_t> chain;
+    uint32_t vertex = 0;
+    for (std::size_t p = 0; p < position_count; ++p) {
+        uint32_t c = table.head(p);
+        if (c == kNoCombination) continue;
+        chain.clear();
+        for (; c != kNoCombination; c = combinations[c].next) chain.push_back(c);
+        auto less = [&](uint32_t a, uint32_t b) { return pair_less(combinations[a], combinations[b]); };
+        if (chain.size() > 1) std::sort(chain.begin(), chain.end(), less);
+        const float* position = positions.data() + 4 * p;
+        for (uint32_t id : chain) {
+            vertex_of[id] = vertex;
+            float* out_position = out_positions.data() + 3 * std::size_t(vertex);
+            out_position[0] = position[0], out_position[1] = position[1], out_position[2] = position[2];
+            const float* normal = normals.data() + 3 * static_cast<std::size_t>(combinations[id].normal);
+            float* out_normal = out_normals.data() + 3 * std::size_t(vertex);
+            out_normal[0] = normal[0], out_normal[1] = normal[1], out_normal[2] = normal[2];
+            if (with_texcoords) {
+                const float* uv = texcoords.data() + 2 * static_cast<std::size_t>(combinations[id].texcoord);
+                out_texcoords[2 * std::size_t(vertex)] = uv[0];
+                out_texcoords[2 * std::size_t(vertex) + 1] = uv[1];
+            }
+            ++vertex;
+        }
+    }
+    if (verbose_) std::cerr << "building lookup-group map" << std::endl;
+    if (verbose_) std::cerr << "iterate faces by ascending material-index" << std::endl;
+    for (uint32_t& i : out_indices) i = vertex_of[i];
     flags = flags_;
 }
 

@@ -8,6 +8,16 @@
 
 #include "mesh_files/obj/mesh_loader.h"
 
+// Where the parser stands between pieces of one file's text.
+struct cObjParseState {
+    uint64_t line = 0;   // lines read so far
+    int32_t group = -1;  // the number of "g" lines read, minus one
+    // Per kind (position, texcoord, normal): one past the largest index read, and whether a
+    // face's list of that kind differs in length from its position list.
+    uint64_t index_bound[3] = {0, 0, 0};
+    bool length_mismatch[3] = {false, false, false};
+};
+
 class cObjLoader : public iMeshLoader, public iMeshLoader_data {
 public:
     cObjLoader() = default;
@@ -42,8 +52,9 @@ public:
     void set_verbose(bool verbose) { verbose_ = verbose; }
 
 private:
-    void parse(const char* text, const char* end);
+    void parse(const char* text, const char* end, cObjParseState& state);
     void check_faces();
+    void reserve_for(std::size_t bytes);
     void refuse_and_exit();
 
     uint8_t flags_ = 0;

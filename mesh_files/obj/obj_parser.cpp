@@ -2,12 +2,16 @@
 // parsed data, then checks every face's indices against the arrays. Depends on the scanning
 // helpers of obj_text_scan.h; never keeps a pointer into the text after returning.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <iostream>
-#include <memory>
+#include <string>
 
 #include "mesh_files/obj/mesh_config.h"
 #include "mesh_files/obj/mesh_exit.h"
@@ -16,48 +20,58 @@
 
 namespace {
 
-// The whole file followed by one line feed, so that every line, the last one too, ends
-// with a line feed.
-struct cObjText {
-    std::unique_ptr<char[]> bytes;
-    std::size_t size = 0;  // without the closing line feed
-};
-
-// False when the file cannot be opened or read (a directory cannot be read either).
-bool read_text(const std::string& path, cObjText& text) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+// The file's bytes: mapped where the system allows it (no copy, no fresh pages), read into
+// memory otherwise (pipes, special files).
+class cObjFileBytes {
+public:
+    ~cObjFileBytes() {
+        if (mapped_) ::munmap(const_cast<char*>(data_), size_);
+    }
+    // False when the file cannot be opened or read (a directory cannot be read either).
+    bool open(const std::string& path) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        struct stat info {};
+        bool ok = ::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
+        if (ok && S_ISREG(info.st_mode) && info.st_size > 0) {
+            void* map = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+            if (map != MAP_FAILED) {
+                data_ = static_cast<const char*>(map);
+                size_ = static_cast<std::size_t>(info.st_size);
+                mapped_ = true;
+                ::close(fd);
+                return true;
+            }
+        }
+        if (ok) ok = read_all(fd);
         ::close(fd);
-        return false;
+        return ok;
     }
-    // The size is a hint only: files that report none (or grow) are read until their end.
-    std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 65536;
-    std::unique_ptr<char[]> bytes(new char[capacity]);
-    std::size_t size = 0;
-    for (;;) {
-        if (size + 1 >= capacity) {
-            std::unique_ptr<char[]> larger(new char[capacity * 2]);
-            std::memcpy(larger.get(), bytes.get(), size);
-            bytes = std::move(larger);
-            capacity *= 2;
+    const char* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+private:
+    bool read_all(int fd) {
+        char chunk[65536];
+        for (;;) {
+            ssize_t got = ::read(fd, chunk, sizeof(chunk));
+            if (got == 0) break;
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            copy_.append(chunk, static_cast<std::size_t>(got));
         }
-        ssize_t got = ::read(fd, bytes.get() + size, capacity - 1 - size);
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return false;
-        }
-        size += static_cast<std::size_t>(got);
+        data_ = copy_.data();
+        size_ = copy_.size();
+        return true;
     }
-    ::close(fd);
-    bytes[size] = '\n';
-    text.bytes = std::move(bytes);
-    text.size = size;
-    return true;
-}
+
+    const char* data_ = "";
+    std::size_t size_ = 0;
+    bool mapped_ = false;
+    std::string copy_;
+};
 
 bool is_keyword(const char* token, std::size_t length, const char* keyword) {
     return std::strlen(keyword) == length && std::memcmp(token, keyword, length) == 0;
@@ -88,8 +102,8 @@ void cObjLoader::load_file(const std::string& path) {
     }
     std::cerr << "-\ncObjLoader::load_file parsing " << path << " ... ";
 
-    cObjText text;
-    if (!read_text(path, text)) {
+    cObjFileBytes bytes;
+    if (!bytes.open(path)) {
         std::cerr << "File not found: \"" << path << " in cObjLoader::load_file(..)" << std::endl;
         refuse_and_exit();
         return;
@@ -100,16 +114,49 @@ void cObjLoader::load_file(const std::string& path) {
     texcoords.clear();
     faces.clear();
     corners.clear();
-    parse(text.bytes.get(), text.bytes.get() + text.size);
+    // The parser wants every piece of text to end with a line feed. Everything up to the
+    // last line feed is parsed where it lies; an unterminated last line is copied first.
+    reserve_for(bytes.size());
+    cObjParseState state;
+    const char* text = bytes.data();
+    const char* last_feed = static_cast<const char*>(::memrchr(text, '\n', bytes.size()));
+    if (last_feed) parse(text, last_feed, state);
+    const char* tail = last_feed ? last_feed + 1 : text;
+    if (!refused_ && tail < text + bytes.size()) {
+        std::string rest(tail, text + bytes.size());
+        rest += '\n';
+        parse(rest.data(), rest.data() + rest.size() - 1, state);
+    }
 
     std::cerr << "done reading obj.\n-" << std::endl;
-    if (!refused_) check_faces();
+    // The parser noted the largest index of each kind and whether any face's lists differ in
+    // length; only when that shows a problem are the faces walked to find the first bad one.
+    if (refused_) return;
+    const uint64_t counts[3] = {positions.size() / 4, texcoords.size() / 2, normals.size() / 3};
+    bool suspect = state.index_bound[0] > counts[0];
+    if (flags_ & kMeshHasTexcoords) suspect = suspect || state.length_mismatch[1] || state.index_bound[1] > counts[1];
+    if (flags_ & kMeshHasNormals) suspect = suspect || state.length_mismatch[2] || state.index_bound[2] > counts[2];
+    if (suspect) check_faces();
+}
+
+// Room for a typical file of this size, so that the arrays seldom move while they grow; the
+// pages of unused room are never touched and cost nothing. Without memory for it, the
+// arrays simply grow as they go.
+void cObjLoader::reserve_for(std::size_t bytes) {
+    try {
+        corners.reserve(std::min(bytes / kObjBytesPerCornerGuess, kObjMaxCorners));
+        faces.reserve(bytes / kObjBytesPerFaceGuess);
+        positions.reserve(bytes / kObjBytesPerValueGuess);
+        normals.reserve(bytes / kObjBytesPerValueGuess);
+        texcoords.reserve(bytes / kObjBytesPerValueGuess);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 // ---- statements ----
 
-void cObjLoader::parse(const char* p, const char* end) {
-    // end points at the closing line feed of the text.
+void cObjLoader::parse(const char* p, const char* end, cObjParseState& state) {
+    // end points at the line feed that closes the text.
     const char* const text_end = end;
     // Moves p over blanks; a NUL takes it to the line's end. Returns the class where it stopped.
     auto skip_blanks = [&](const char*& q) {
@@ -132,8 +179,8 @@ void cObjLoader::parse(const char* p, const char* end) {
                   << " values; the missing ones are read as 0" << std::endl;
     };
 
-    uint64_t line = 0;
-    int32_t group = -1;
+    uint64_t& line = state.line;
+    int32_t& group = state.group;
     while (p < end) {
         ++line;
         if (skip_blanks(p) != kObjText) {
@@ -153,21 +200,29 @@ void cObjLoader::parse(const char* p, const char* end) {
             face.group = group;
             face.line = line > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(line);
             uint32_t tokens = 0;
+            // One past the largest index read, per kind; -1 (from a 0 in the file) counts as
+            // 2^32 - 1, so a single comparison with the array size catches both.
+            auto note = [&state](int kind, int32_t index) {
+                uint64_t bound = uint64_t(static_cast<uint32_t>(index)) + 1;
+                if (bound > state.index_bound[kind]) state.index_bound[kind] = bound;
+                return index;
+            };
             while (skip_blanks(p) == kObjText) {
                 corners.emplace_back();
                 cObjCorner* base = corners.data() + face.first;
                 ++tokens;
-                if (obj_is_digit(*p)) base[face.position_count++].position = obj_read_index(p);
+                if (obj_is_digit(*p)) base[face.position_count++].position = note(0, obj_read_index(p));
                 if (with_texcoords || with_normals) {
                     while (obj_class(*p) == kObjText && *p != '/') ++p;
                     if (*p == '/') {
                         ++p;
-                        if (with_texcoords && obj_is_digit(*p)) base[face.texcoord_count++].texcoord = obj_read_index(p);
+                        if (with_texcoords && obj_is_digit(*p))
+                            base[face.texcoord_count++].texcoord = note(1, obj_read_index(p));
                         if (with_normals) {
                             while (obj_class(*p) == kObjText && *p != '/') ++p;
                             if (*p == '/') {
                                 ++p;
-                                if (obj_is_digit(*p)) base[face.normal_count++].normal = obj_read_index(p);
+                                if (obj_is_digit(*p)) base[face.normal_count++].normal = note(2, obj_read_index(p));
                             }
                         }
                     }
@@ -175,6 +230,8 @@ void cObjLoader::parse(const char* p, const char* end) {
                 p = obj_token_end(p);
             }
             if (tokens > 3) flags_ |= kMeshHasPolygons;
+            if (face.texcoord_count != face.position_count) state.length_mismatch[1] = true;
+            if (face.normal_count != face.position_count) state.length_mismatch[2] = true;
             faces.push_back(face);
             if (corners.size() > kObjMaxCorners) {
                 std::cerr << "## ERROR in \"" << path_ << "\" line " << line << ": more than " << kObjMaxCorners

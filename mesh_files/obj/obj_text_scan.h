@@ -52,6 +52,28 @@ inline float obj_narrow(double value) {
 // buffer's closing line feed.
 inline double obj_read_value(const char*& p, const char* text_end) {
     const char* first = p;
+    // Plain decimals ([-]digits[.digits], no exponent) of at most 2^53 in their digits and at
+    // most 22 decimals: the digits and the power of ten are both exact doubles, so one
+    // division gives the correctly rounded value, the same that strtod gives.
+    {
+        constexpr double kPowersOfTen[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        const char* q = first + (*first == '-');
+        uint64_t digits = 0;
+        int count = 0, decimals = 0;
+        while (obj_is_digit(*q) && count < 19) digits = digits * 10 + static_cast<uint64_t>(*q++ - '0'), ++count;
+        if (*q == '.') {
+            ++q;
+            while (obj_is_digit(*q) && count < 19) digits = digits * 10 + static_cast<uint64_t>(*q++ - '0'), ++count, ++decimals;
+        }
+        const char next = *q;
+        if (count > 0 && !obj_is_digit(next) && next != 'e' && next != 'E' && next != 'x' && next != 'X' &&
+            next != '.' && digits <= (uint64_t(1) << 53) && decimals <= 22) {
+            double value = static_cast<double>(digits) / kPowersOfTen[decimals];
+            p = obj_class(next) == kObjText ? obj_token_end(q) : q;
+            return *first == '-' ? -value : value;
+        }
+    }
     bool general = *first == '+';
     if (!general) {
         const char* d = first + (*first == '-');

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
+#include <random>
+#include <tuple>
 #include <vector>
 
 #include "mesh_files/obj/indexed_mesh.h"
@@ -198,6 +201,92 @@ TEST(ObjBuildArrays, corners_with_equal_indices_share_a_vertex_and_different_tex
     EXPECT_EQ(split.mesh.indices, (indices_t{1, 3, 5, 0, 5, 3, 2, 4, 6}));
     EXPECT_EQ((floats{split.mesh.texcoords[0], split.mesh.texcoords[1]}), (floats{0.5f, 0.5f}));
     EXPECT_EQ((floats{split.mesh.texcoords[2], split.mesh.texcoords[3]}), (floats{0.25f, 0.25f}));
+}
+
+TEST(ObjBuildArrays, a_position_shared_by_many_pairs_still_numbers_them_in_order) {
+    // 100 distinct normals at position 1, given in descending order.
+    std::string text = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+    for (int n = 1; n <= 100; ++n) text += "vn 0 0 " + std::to_string(n) + "\n";
+    for (int n = 100; n >= 1; --n) text += "f 1//" + std::to_string(n) + " 2//1 3//1\nf 1//" + std::to_string(n) + " 3//1 2//1\n";
+    auto result = assemble(text);
+    ASSERT_EQ(result.mesh.positions.size(), 102u * 3);
+    for (uint32_t v = 0; v < 100; ++v) ASSERT_EQ(normal_of(result.mesh, v)[2], float(v + 1)) << v;
+    for (int f = 0; f < 200; ++f) {
+        ASSERT_EQ(result.mesh.indices[3 * f], uint32_t(99 - f / 2)) << f;
+        ASSERT_EQ(result.mesh.indices[3 * f + 1], f % 2 ? 101u : 100u) << f;
+    }
+}
+
+// The assembly written the plain way, with ordered tables, straight from the parsed data.
+TEST(ObjBuildArrays, random_meshes_assemble_like_the_ordered_table_reference) {
+    std::mt19937 random(99);
+    auto pick = [&](int n) { return int(random() % unsigned(n)); };
+    for (int round = 0; round < 150; ++round) {
+        const int positions = 1 + pick(40), normals = 1 + pick(8), texcoords = 1 + pick(8);
+        const bool with_normals = pick(3) != 0, with_texcoords = pick(2) != 0;
+        std::string text;
+        for (int i = 0; i < positions; ++i) text += "v " + std::to_string(pick(9)) + " " + std::to_string(pick(9)) + " " + std::to_string(pick(9)) + "\n";
+        if (with_normals) for (int i = 0; i < normals; ++i) text += "vn 0 " + std::to_string(i) + " 1\n";
+        if (with_texcoords) for (int i = 0; i < texcoords; ++i) text += "vt " + std::to_string(i) + " 0.5\n";
+        const int face_count = 1 + pick(120);
+        for (int f = 0; f < face_count; ++f) {
+            if (pick(10) == 0) text += "g\n";
+            text += "f";
+            const int corners = 3 + (pick(4) == 0 ? pick(4) : 0);
+            for (int c = 0; c < corners; ++c) {
+                text += " " + std::to_string(1 + pick(positions));
+                if (with_texcoords || with_normals) text += "/";
+                if (with_texcoords) text += std::to_string(1 + pick(texcoords));
+                if (with_normals) text += "/" + std::to_string(1 + pick(normals));
+            }
+            text += "\n";
+        }
+
+        cTempDir dir;
+        cObjLoader loader;
+        load_text(loader, dir, text);
+        ASSERT_FALSE(loader.refused()) << text;
+        cIndexedMesh mesh;
+        stderr_of([&] {
+            loader.triangulate();
+            loader.build_arrays(mesh.flags, mesh.positions, mesh.normals, mesh.texcoords, mesh.indices, mesh.ranges);
+        });
+
+        std::map<std::tuple<int32_t, int32_t, int32_t>, uint32_t> table;
+        std::multimap<int32_t, std::size_t> groups;
+        for (std::size_t f = 0; f < loader.faces.size(); ++f) {
+            ints p = loader.position_indices(f), n = loader.normal_indices(f), t = loader.texcoord_indices(f);
+            for (std::size_t i = 0; i < p.size(); ++i) table.emplace(std::make_tuple(p[i], n[i], with_texcoords ? t[i] : -1), 0);
+            groups.emplace(loader.faces[f].group, f);
+        }
+        floats expected_positions, expected_normals, expected_texcoords;
+        uint32_t next = 0;
+        for (auto& [key, vertex] : table) {
+            vertex = next++;
+            auto [p, n, t] = key;
+            for (int k = 0; k < 3; ++k) expected_positions.push_back(loader.positions[4 * p + k]);
+            for (int k = 0; k < 3; ++k) expected_normals.push_back(loader.normals[3 * n + k]);
+            if (with_texcoords) for (int k = 0; k < 2; ++k) expected_texcoords.push_back(loader.texcoords[2 * t + k]);
+        }
+        indices_t expected_indices;
+        ranges_t expected_ranges;
+        int32_t last_group = -1, face_counter = 0;
+        for (auto& [group, f] : groups) {
+            if (group != last_group) expected_ranges.push_back({face_counter * 3, group}), last_group = group;
+            ints p = loader.position_indices(f), n = loader.normal_indices(f), t = loader.texcoord_indices(f);
+            for (std::size_t i = 0; i < p.size(); ++i) expected_indices.push_back(table[{p[i], n[i], with_texcoords ? t[i] : -1}]);
+            ++face_counter;
+        }
+        if (expected_ranges.empty()) expected_ranges.push_back({0, 0});
+        expected_ranges.push_back({face_counter * 3, -1});
+
+        ASSERT_EQ(mesh.positions, expected_positions) << text;
+        ASSERT_EQ(mesh.normals, expected_normals) << text;
+        ASSERT_EQ(mesh.texcoords, expected_texcoords) << text;
+        ASSERT_EQ(mesh.indices, expected_indices) << text;
+        ASSERT_EQ(mesh.ranges, expected_ranges) << text;
+        ASSERT_EQ(mesh.flags, loader.flags());
+    }
 }
 
 // ---- group ranges ----
