@@ -39,16 +39,24 @@ std::string silent_wav(uint32_t rate, uint32_t seconds) {
     return bytes;
 }
 
+// The audio device can be opened once per process, as in the host: every test shares one
+// sound module with one music stream, kept until the process ends.
 class ModuleInputMusic : public ::testing::Test {
 protected:
-    void SetUp() override {
+    static void SetUpTestSuite() {
+        if (sound_) return;
+        static cTempDir music_dir;
         cCaptureStream out(STDOUT_FILENO), err(STDERR_FILENO);
-        sound_.init_device(nullptr, 0);
-        sound_.load(dir_.write("music.wav", silent_wav(48000, 3)));
+        sound_ = new cSoundModule_bass();
+        sound_->init_device(nullptr, 0);
+        sound_->load(music_dir.write("music.wav", silent_wav(48000, 3)));
+    }
+    void SetUp() override {
+        cCaptureStream err(STDERR_FILENO);
         sync_.open_store(dir_.path() + "/");
     }
+    static inline cSoundModule_bass* sound_ = nullptr;
     cTempDir dir_;
-    cSoundModule_bass sound_;
     cSyncDevice sync_;
 };
 
@@ -57,16 +65,16 @@ protected:
 TEST_F(ModuleInputMusic, hands_on_the_hosts_graphics_context_and_sync_device) {
     // The input only passes the graphics context on; this address is never dereferenced.
     igfxContext* gfx = reinterpret_cast<igfxContext*>(static_cast<uintptr_t>(0x1000));
-    cModuleInput input(gfx, &sync_, &sound_);
+    cModuleInput input(gfx, &sync_, sound_);
     iModuleInput& contract = input;
     EXPECT_EQ(contract.gfx(), gfx);
     EXPECT_EQ(contract.sync(), static_cast<iSync*>(&sync_));
 }
 
 TEST_F(ModuleInputMusic, time_follows_the_music_position_in_whole_milliseconds) {
-    cModuleInput input(nullptr, &sync_, &sound_);
+    cModuleInput input(nullptr, &sync_, sound_);
     for (int32_t ms : {0, 999, 1234, 2500}) {
-        sound_.set_position_ms(ms);
+        sound_->set_position_ms(ms);
         int32_t now = input.time_ms();
         EXPECT_NEAR(now, ms, 1);
         EXPECT_EQ(input.time_seconds(), static_cast<float>(now) / 1000.0f) << "seconds move in whole milliseconds";
@@ -80,8 +88,8 @@ TEST_F(ModuleInputMusic, time_follows_the_music_position_in_whole_milliseconds) 
 }
 
 TEST_F(ModuleInputMusic, silence_has_no_spectrum_energy) {
-    cModuleInput input(nullptr, &sync_, &sound_);
-    sound_.set_position_ms(1500);
+    cModuleInput input(nullptr, &sync_, sound_);
+    sound_->set_position_ms(1500);
     EXPECT_EQ(input.spectrum_energy(0, 4095, 0.0f), 0.0f);
     EXPECT_EQ(input.spectrum_energy(10, 9, 0.0f), 0.0f);
     EXPECT_EQ(input.spectrum_energy(-100, 99999, 0.0f), 0.0f);
