@@ -47,6 +47,7 @@ void cSha256::block(const uint8_t* bytes) {
 }
 
 void cSha256::update(const void* data, std::size_t size) {
+    if (size == 0) return;  // data may be null then
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     total_ += size;
     if (buffered_ > 0) {
@@ -58,7 +59,7 @@ void cSha256::update(const void* data, std::size_t size) {
         buffered_ = 0;
     }
     for (; size >= 64; bytes += 64, size -= 64) block(bytes);
-    std::memcpy(buffer_, bytes, size);
+    if (size > 0) std::memcpy(buffer_, bytes, size);
     buffered_ = size;
 }
 
