@@ -141,16 +141,6 @@ void gfxContext::load_shader(const std::string& name, const std::string& vertex_
     if (!shaders_.has_shader(name)) shaders_.load_shader(name, vertex_path, fragment_path);
 }
 
-// ---- models: forwarded to the model manager when it is built ----
-
-#if DEMO_GFX_HAS_MODEL_MANAGER
-void gfxContext::load_model(const std::string& name, const std::string& path) { models_.load_model(name, path); }
-iModel* gfxContext::model(const std::string& name) { return models_.model(name); }
-#else
-void gfxContext::load_model(const std::string&, const std::string&) {}
-iModel* gfxContext::model(const std::string&) { return nullptr; }
-#endif
-
 // ---- textures and render targets ----
 
 cTexture* gfxContext::create_texture_3d(int32_t width, int32_t height, int32_t depth, int32_t format,

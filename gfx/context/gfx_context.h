@@ -7,19 +7,12 @@
 #include <cstdint>
 #include <string>
 
+#include "gfx/models/model_manager.h"
 #include "gfx/shaders/shader_manager.h"
 #include "gfx/state/render_state_store.h"
 #include "gfx/targets/render_target_pool.h"
 #include "gfx/textures/texture_manager.h"
 #include "igfx_context.h"
-
-// ---- model manager hook-up: the one place that knows whether the model store is built ----
-#if __has_include("gfx/models/model_manager.h")
-#include "gfx/models/model_manager.h"
-#define DEMO_GFX_HAS_MODEL_MANAGER 1
-#else
-#define DEMO_GFX_HAS_MODEL_MANAGER 0
-#endif
 
 class cWindow;
 
@@ -73,8 +66,8 @@ public:
     void set_vector(const std::string& shader, const std::string& uniform, const float* value) override {
         shaders_.set_vector(shader, uniform, value);
     }
-    void load_model(const std::string& name, const std::string& path) override;
-    iModel* model(const std::string& name) override;
+    void load_model(const std::string& name, const std::string& path) override { models_.load_model(name, path); }
+    iModel* model(const std::string& name) override { return models_.model(name); }
     cTexture* load_texture(const std::string& path, bool mipmaps = false, int32_t wrap = 2,
                            int32_t kind = 0) override {
         return textures_.load_texture(path, mipmaps, wrap, kind);
@@ -99,9 +92,7 @@ private:
     cWindow* window_ = nullptr;
     cShaderManager shaders_;
     cRenderStateStore render_state_;
-#if DEMO_GFX_HAS_MODEL_MANAGER
     cModelManager models_;
-#endif
     cRenderTargetPool pool_;
     cTextureManager textures_;
 };

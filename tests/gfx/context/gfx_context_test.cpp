@@ -263,6 +263,15 @@ TEST_F(Context, destroying_the_context_with_a_lease_out_reports_it_first) {
     delete target;
 }
 
-TEST_F(Context, an_unknown_model_name_gives_null) { EXPECT_EQ(ctx->model("nothing_loaded"), nullptr); }
+TEST_F(Context, models_are_loaded_and_found_through_the_context) {
+    EXPECT_EQ(ctx->model("nothing_loaded"), nullptr);
+    cGLStage::dir().write("tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nf 1//1 2//1 3//1\n");
+    ctx->load_model("tri", "tri.obj");
+    iModel* tri = ctx->model("tri");
+    ASSERT_NE(tri, nullptr);
+    EXPECT_EQ(tri->bounds().max_x, 1.0f);
+    ctx->load_model("picture", "picture.png");
+    EXPECT_EQ(ctx->model("picture"), nullptr);
+}
 
 }  // namespace
