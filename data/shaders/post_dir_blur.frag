@@ -1,5 +1,6 @@
-// One direction of a separable Gaussian blur ("blurdir" is (1, 0) or (0, 1)): nine texels
-// weighted 1-8-28-56-70-56-28-8-1, read with five bilinear taps between texel pairs.
+// One direction of a separable Gaussian blur ("blurdir" is (1, 0) or (0, 1)): nine weights
+// 1-8-28-56-70-56-28-8-1 read with five bilinear taps, spread over two texels per
+// step so that each level of the glow chain reaches further.
 #version 330
 
 uniform sampler2DRect tex0;
@@ -8,7 +9,8 @@ uniform vec4 blurdir;
 in vec2 uv;
 out vec4 frag_color;
 
-const float offsets[3] = float[](0.0, 1.3846153846, 3.2307692308);
+const float spread = 2.0;
+const float offsets[3] = float[](0.0, 1.3846153846 * spread, 3.2307692308 * spread);
 const float weights[3] = float[](0.2270270270, 0.3162162162, 0.0702702703);
 
 void main() {

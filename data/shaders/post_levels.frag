@@ -1,6 +1,7 @@
 // Levels on the 0 to 255 scale: "levels_inout" is (input black, input white, output black,
-// output white) and "gamma" the exponent on the normalised input, so gamma above 1 darkens the
-// mid-tones and keeps the glow on the bright parts of the picture.
+// output white) and "gamma" the exponent on the normalised input. Gamma above 1 deepens the
+// mid-tones, so the glow gathers round bright words instead of washing over a bright (kick)
+// background.
 #version 330
 
 uniform sampler2DRect tex0;
