@@ -1,6 +1,6 @@
 // The image operations after the words: primitive full-screen passes (copy, downsample,
-// directional blur, levels, composite) and the two effects built from them, the vignette and
-// the glow chain. Render-target textures and the vignette are rectangle textures (texels).
+// directional blur, levels, composite) and the vignette and glow built from them. Depends on
+// the contract only; never leaves a target bound, a lease out or the render state changed.
 #pragma once
 #include "igfx_context.h"
 

@@ -1,5 +1,6 @@
 // Reading the scene's sync tracks: the value of a named track at the music position of the
-// moment of the read. Depends on the contract's iModuleInput and iSync only.
+// moment of the read. Depends on the contract's iModuleInput and iSync only; never caches a
+// time or a value, since every read must see the position at that moment.
 #pragma once
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 // cVersewall: the sing-along scene object that the host creates through CreateScene and
-// drives through the render-module contract. Holds the textures and model it asked the host
-// for (the host owns them) and runs one frame's passes in their fixed order.
+// drives through the render-module contract, running one frame's passes in their fixed order.
+// Depends on the contract only; never frees the textures and model it holds (the host's).
 #pragma once
 #include "igfx_context.h"
 #include "module_input.h"

@@ -1,6 +1,6 @@
 // Every fixed number and name of the versewall scene in one place: canvas and word limits,
-// circle and trail constants, the duck's camera, the glow chain's levels, and the data files,
-// programs and sync tracks the scene asks the host for. Constants only; no code.
+// circle and trail constants, the duck's camera, the glow chain's levels, the data files
+// and the programs the scene asks the host for. Constants only; no code.
 #pragma once
 
 namespace versewall::config {

@@ -1,5 +1,6 @@
 // Drawing helper shared by the words and circle passes: one textured quad on the text canvas
-// through the graphics context's client-memory draw. Needs the current program set already.
+// through the graphics context's client-memory draw. Depends on the contract and the maths;
+// never sets a program or state itself: callers make "text" current first.
 #pragma once
 #include "igfx_context.h"
 #include "maths.h"
