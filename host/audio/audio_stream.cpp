@@ -1,0 +1,161 @@
+// Stream playback: linear-interpolation conversion to the output rate and stereo, a ring of
+// converted frames, and the segment bookkeeping behind positions. Runs on the caller's thread
+// under the layer's lock; allocates only outside the output thread's path.
+#include "host/audio/audio_stream.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "host/audio/audio_config.h"
+
+namespace {
+constexpr int fixed_shift = 32;
+constexpr uint64_t fixed_one = uint64_t{1} << fixed_shift;
+constexpr size_t scratch_frames = 4096;
+}  // namespace
+
+cAudioStream::cAudioStream(std::shared_ptr<const cPcm> pcm, uint32_t device_rate, size_t buffer_frames)
+    : pcm_(std::move(pcm)), frames_(pcm_->frames()) {
+    ratio_ = static_cast<double>(pcm_->rate) / device_rate;
+    step_ = (static_cast<uint64_t>(pcm_->rate) << fixed_shift) / device_rate;
+    scratch_.resize(scratch_frames * audio_config::output_channels);
+    set_buffer_frames(buffer_frames);
+}
+
+// ---- position ----
+
+void cAudioStream::restart_at(double frame) {
+    segment_start_ = frame;
+    segment_on_output_ = false;
+    segment_device_start_ = 0;
+    segment_handed_ = 0;
+    cursor_ = static_cast<uint64_t>(frame * static_cast<double>(fixed_one));
+    ring_head_ = 0;
+    ring_count_ = 0;
+}
+
+void cAudioStream::seek(uint64_t frame) {
+    frame = std::min(frame, frames_);
+    restart_at(static_cast<double>(frame));
+    last_position_ = static_cast<double>(frame);
+}
+
+double cAudioStream::position(double device_audible) {
+    double position = segment_start_;
+    if (segment_on_output_) {
+        double heard = device_audible - static_cast<double>(segment_device_start_);
+        heard = std::clamp(heard, 0.0, static_cast<double>(segment_handed_));
+        position += heard * ratio_;
+    }
+    position = std::min(position, static_cast<double>(frames_));
+    last_position_ = std::max(last_position_, position);
+    return last_position_;
+}
+
+void cAudioStream::freeze(double device_audible) { restart_at(position(device_audible)); }
+
+bool cAudioStream::drained() const { return ring_count_ == 0 && (cursor_ >> fixed_shift) >= frames_; }
+
+// ---- conversion ----
+
+size_t cAudioStream::convert(int16_t* out, size_t count) {
+    const uint32_t channels = pcm_->channels;
+    const int16_t* samples = pcm_->samples.data();
+    size_t made = 0;
+    if (step_ == fixed_one && channels == 2 && (cursor_ & (fixed_one - 1)) == 0) {
+        // Same rate and layout: a plain copy.
+        const uint64_t first = cursor_ >> fixed_shift;
+        if (first >= frames_) return 0;
+        made = static_cast<size_t>(std::min<uint64_t>(count, frames_ - first));
+        std::memcpy(out, samples + first * 2, made * 2 * sizeof(int16_t));
+        cursor_ += made * fixed_one;
+        return made;
+    }
+    // Channels to stereo: mono is doubled, more than two are averaged into left (even
+    // channels) and right (odd channels).
+    auto frame_at = [&](uint64_t index, int32_t& left, int32_t& right) {
+        const int16_t* f = samples + index * channels;
+        if (channels == 1) {
+            left = right = f[0];
+        } else if (channels == 2) {
+            left = f[0];
+            right = f[1];
+        } else {
+            int32_t sums[2] = {0, 0};
+            for (uint32_t c = 0; c < channels; ++c) sums[c & 1] += f[c];
+            left = sums[0] / static_cast<int32_t>((channels + 1) / 2);
+            right = sums[1] / static_cast<int32_t>(channels / 2);
+        }
+    };
+    while (made < count) {
+        const uint64_t index = cursor_ >> fixed_shift;
+        if (index >= frames_) break;
+        int32_t left, right;
+        frame_at(index, left, right);
+        const uint64_t fraction = cursor_ & (fixed_one - 1);
+        if (fraction != 0 && index + 1 < frames_) {
+            int32_t next_left, next_right;
+            frame_at(index + 1, next_left, next_right);
+            const double t = static_cast<double>(fraction) / static_cast<double>(fixed_one);
+            left += static_cast<int32_t>(std::lround((next_left - left) * t));
+            right += static_cast<int32_t>(std::lround((next_right - right) * t));
+        }
+        out[made * 2] = static_cast<int16_t>(left);
+        out[made * 2 + 1] = static_cast<int16_t>(right);
+        ++made;
+        cursor_ += step_;
+    }
+    return made;
+}
+
+// ---- playback buffer ----
+
+void cAudioStream::set_buffer_frames(size_t frames) {
+    // Already converted frames are dropped and converted again from where they began.
+    if (ring_count_ > 0) cursor_ -= std::min<uint64_t>(cursor_, static_cast<uint64_t>(ring_count_) * step_);
+    ring_capacity_ = std::max<size_t>(frames, 1);
+    ring_.assign(ring_capacity_ * audio_config::output_channels, 0);
+    ring_head_ = 0;
+    ring_count_ = 0;
+}
+
+void cAudioStream::refill(size_t frames) {
+    const size_t target = std::min(frames, ring_capacity_);
+    while (ring_count_ < target) {
+        const size_t tail = (ring_head_ + ring_count_) % ring_capacity_;
+        const size_t room = std::min(target - ring_count_, ring_capacity_ - tail);
+        const size_t made = convert(ring_.data() + tail * 2, room);
+        ring_count_ += made;
+        if (made < room) break;  // the end of the stream
+    }
+}
+
+size_t cAudioStream::mix_into(int32_t* mix, size_t count, uint64_t device_frame) {
+    size_t done = 0;
+    while (done < count && ring_count_ > 0) {
+        const size_t n = std::min(count - done, ring_capacity_ - ring_head_);
+        const size_t take = std::min(n, ring_count_);
+        const int16_t* source = ring_.data() + ring_head_ * 2;
+        for (size_t i = 0; i < take * 2; ++i) mix[done * 2 + i] += source[i];
+        ring_head_ = (ring_head_ + take) % ring_capacity_;
+        ring_count_ -= take;
+        done += take;
+    }
+    // The refills fell behind: convert the rest here rather than let the output go silent.
+    while (done < count) {
+        const size_t want = std::min(count - done, scratch_frames);
+        const size_t made = convert(scratch_.data(), want);
+        for (size_t i = 0; i < made * 2; ++i) mix[done * 2 + i] += scratch_[i];
+        done += made;
+        if (made < want) break;
+    }
+    if (done > 0) {
+        if (!segment_on_output_) {
+            segment_on_output_ = true;
+            segment_device_start_ = device_frame;
+        }
+        segment_handed_ += done;
+    }
+    return done;
+}
