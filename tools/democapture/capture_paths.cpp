@@ -1,0 +1,118 @@
+// Locating the show and checking the output places of a capture. Uses std::filesystem and
+// POSIX open/unlink; writes nothing but short-lived probe files and the reserved partial file.
+#include "tools/democapture/capture_paths.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "tools/democapture/capture_config.h"
+
+namespace fs = std::filesystem;
+using namespace capture_config;
+
+namespace {
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// Creates a new file exclusively; on failure, reason holds the system's text.
+bool create_exclusive(const std::string& path, std::string& reason) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+}  // namespace
+
+std::string absolute_from_here(const std::string& path) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(path, ec);
+    if (ec) absolute = path;
+    return absolute.lexically_normal().string();
+}
+
+std::string default_show_directory() {
+    std::error_code ec;
+    const fs::path tool = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) return absolute_from_here(default_show_from_tool);
+    return (tool.parent_path() / default_show_from_tool).lexically_normal().string();
+}
+
+bool check_show_directory(const std::string& dir, std::string& error) {
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) {
+        error = "the show directory " + quoted(dir) + " does not exist";
+        return false;
+    }
+    if (!fs::is_directory(fs::path(dir) / show_data_directory, ec)) {
+        error = "the show directory " + quoted(dir) + " has no " + show_data_directory + "/ folder";
+        return false;
+    }
+    if (!fs::is_regular_file(fs::path(dir) / show_music_path, ec)) {
+        error = "the show directory " + quoted(dir) + " has no music " + quoted(show_music_path) +
+                ", and the music is the only clock of the show";
+        return false;
+    }
+    return true;
+}
+
+bool prepare_out_directory(const std::string& dir, std::string& error) {
+    std::error_code ec;
+    if (fs::exists(dir, ec) && !fs::is_directory(dir, ec)) {
+        error = "the output " + quoted(dir) + " exists and is not a directory";
+        return false;
+    }
+    fs::create_directories(dir, ec);
+    if (ec || !fs::is_directory(dir)) {
+        error = "cannot create the output directory " + quoted(dir) + ": " + ec.message();
+        return false;
+    }
+    const std::string probe = partial_name_for((fs::path(dir) / "probe").string());
+    std::string reason;
+    if (!create_exclusive(probe, reason)) {
+        error = "cannot write into the output directory " + quoted(dir) + ": " + reason;
+        return false;
+    }
+    ::unlink(probe.c_str());
+    return true;
+}
+
+bool prepare_video_target(const std::string& file, std::string& partial, std::string& error) {
+    std::error_code ec;
+    const fs::path target(file);
+    if (fs::is_directory(target, ec)) {
+        error = "the video " + quoted(file) + " is a directory";
+        return false;
+    }
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    if (!fs::is_directory(folder, ec)) {
+        error = "cannot write the video " + quoted(file) + ": the folder " + quoted(folder.string()) +
+                " does not exist";
+        return false;
+    }
+    partial = partial_name_for(file);
+    std::string reason;
+    if (!create_exclusive(partial, reason)) {
+        error = "cannot write the video " + quoted(file) + ": " + reason;
+        partial.clear();
+        return false;
+    }
+    return true;
+}
+
+std::string partial_name_for(const std::string& path) {
+    const fs::path target(path);
+    // Hidden, marked with the process id, and with the target's extension kept last so tools
+    // that look at extensions still see what it is.
+    const std::string name = "." + target.stem().string() + partial_marker + std::to_string(::getpid()) +
+                             target.extension().string();
+    return (target.parent_path() / name).string();
+}

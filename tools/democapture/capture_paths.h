@@ -1,0 +1,26 @@
+// Where a capture reads and writes: the show directory (given, or found beside the tool) and
+// the checks of the output places before any frame is rendered. File system only; no GL.
+// Never leaves a file behind: probes are removed at once.
+#pragma once
+#include <string>
+
+// The show next to the running tool (<build>/tools/democapture -> <build>/show), absolute.
+std::string default_show_directory();
+
+// True when dir is a show directory worth capturing: it holds data/ and the music under it.
+// Otherwise error says what is missing.
+bool check_show_directory(const std::string& dir, std::string& error);
+
+// Creates dir (and its parents) when needed and proves that files can be written into it.
+bool prepare_out_directory(const std::string& dir, std::string& error);
+
+// Checks that a video can be written to file: its folder exists and takes files, and the name
+// is not a directory. partial receives the temporary name next to the target that the video is
+// written under until it is complete; the file is created empty (and so reserved).
+bool prepare_video_target(const std::string& file, std::string& partial, std::string& error);
+
+// The temporary name next to path that an unfinished copy of it is written under.
+std::string partial_name_for(const std::string& path);
+
+// path made absolute against the current directory, with "." and ".." resolved lexically.
+std::string absolute_from_here(const std::string& path);
