@@ -1,0 +1,204 @@
+// democapture as a whole program over the built show, headless: the files a capture writes,
+// frames that repeat exactly, the video with its music, the refusals (status 2, one line,
+// nothing written) and that no half-written video survives a failing encoder or an interrupt.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "capture_test_support.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& n : names) text += n + " ";
+    return text;
+}
+
+// The same bytes in every PNG of two folders, which hold the same names.
+void expect_same_frames(const std::string& a, const std::string& b) {
+    const auto names = files_in(a);
+    ASSERT_EQ(names, files_in(b));
+    for (const auto& name : names) EXPECT_EQ(slurp(a + "/" + name), slurp(b + "/" + name)) << name << " differs";
+}
+
+TEST(DemoCaptureFiles, single_frames_and_ranges_write_exactly_the_expected_files) {
+    cTempDir dir;
+    cProcessResult run = run_democapture({"--out", dir / "at", "--at", "20250,20000"});
+    ASSERT_TRUE(run.exited && run.status == 0) << run.err;
+    EXPECT_EQ(files_in(dir / "at"), (std::vector<std::string>{"at_020000ms.png", "at_020250ms.png"}));
+
+    // 90 ms at 60 fps is 5.4 frames: six frames start inside the range.
+    run = run_democapture({"--out", dir / "range", "--from", "20000", "--to", "20090"});
+    ASSERT_TRUE(run.exited && run.status == 0) << run.err;
+    const auto names = files_in(dir / "range");
+    EXPECT_EQ(joined(names), "frame_000000.png frame_000001.png frame_000002.png frame_000003.png "
+                             "frame_000004.png frame_000005.png ");
+
+    const cPicture picture = read_picture(dir / "range/frame_000000.png");
+    EXPECT_EQ(picture.width, 1280);
+    EXPECT_EQ(picture.height, 720);
+    EXPECT_EQ(picture.bits_per_pixel, 24);
+
+    // The show's own start-up lines stay on standard output; the tool never redirects them.
+    EXPECT_NE(run.out.find("# glinfo"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("# bass streaming file"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("# democapture: wrote 6 frames"), std::string::npos) << run.out;
+    EXPECT_FALSE(fs::exists(built_show_dir() + "/stdout.txt"));
+}
+
+TEST(DemoCaptureFiles, frames_are_the_same_on_every_run_and_wherever_a_capture_starts) {
+    cTempDir dir;
+    const std::vector<std::string> range = {"--from", "10750", "--to", "10900"};
+    auto args = [&range](const std::string& out) {
+        std::vector<std::string> a = {"--out", out};
+        a.insert(a.end(), range.begin(), range.end());
+        return a;
+    };
+    cProcessResult run = run_democapture(args(dir / "first"));
+    ASSERT_TRUE(run.exited && run.status == 0) << run.err;
+    run = run_democapture(args(dir / "second"));
+    ASSERT_TRUE(run.exited && run.status == 0) << run.err;
+    expect_same_frames(dir / "first", dir / "second");
+
+    // The circle's trail depends on the previous frame: a single frame and a later start see
+    // the same previous frame as the range, so they show the same picture.
+    run = run_democapture({"--out", dir / "single", "--at", "10800"});  // frame 3 of the range
+    ASSERT_TRUE(run.exited && run.status == 0) << run.err;
+    EXPECT_EQ(slurp(dir / "single/at_010800ms.png"), slurp(dir / "first/frame_000003.png"));
+    run = run_democapture({"--out", dir / "later", "--from", "10800", "--to", "10850"});
+    ASSERT_TRUE(run.exited && run.status == 0) << run.err;
+    EXPECT_EQ(slurp(dir / "later/frame_000000.png"), slurp(dir / "first/frame_000003.png"));
+    // ... and the frames are not all alike: the picture moves.
+    EXPECT_NE(slurp(dir / "first/frame_000000.png"), slurp(dir / "first/frame_000008.png"));
+}
+
+std::string probe(const std::string& file, const std::string& entries, const std::string& select = "") {
+    std::vector<std::string> args = {"/usr/bin/ffprobe", "-v", "error"};
+    if (!select.empty()) args.insert(args.end(), {"-select_streams", select});
+    args.insert(args.end(), {"-count_frames", "-show_entries", entries, "-of", "default=noprint_wrappers=1", file});
+    return run_process(args).out;
+}
+
+TEST(DemoCaptureVideo, a_short_range_gives_an_h264_video_of_its_frames_with_the_music) {
+    cTempDir dir;
+    const cProcessResult run =
+        run_democapture({"--video", dir / "clip.mp4", "--from", "20000", "--to", "21000", "--fps", "30"});
+    ASSERT_TRUE(run.exited && run.status == 0) << run.err;
+    EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"clip.mp4"}) << "no temporary file may stay";
+
+    const std::string video = probe(dir / "clip.mp4", "stream=codec_name,pix_fmt,width,height,nb_read_frames", "v:0");
+    EXPECT_NE(video.find("codec_name=h264"), std::string::npos) << video;
+    EXPECT_NE(video.find("pix_fmt=yuv420p"), std::string::npos) << video;
+    EXPECT_NE(video.find("width=1280"), std::string::npos) << video;
+    EXPECT_NE(video.find("height=720"), std::string::npos) << video;
+    EXPECT_NE(video.find("nb_read_frames=30\n"), std::string::npos) << video;
+
+    const std::string audio = probe(dir / "clip.mp4", "stream=codec_type,duration", "a:0");
+    EXPECT_NE(audio.find("codec_type=audio"), std::string::npos) << "no audio stream: " << audio;
+
+    const std::string format = probe(dir / "clip.mp4", "format=duration");
+    const size_t at = format.find("duration=");
+    ASSERT_NE(at, std::string::npos) << format;
+    EXPECT_NEAR(std::stod(format.substr(at + 9)), 1.0, 0.05) << format;
+}
+
+TEST(DemoCaptureRefusals, bad_arguments_end_with_status_2_one_line_and_nothing_written) {
+    cTempDir dir;
+    const std::string file = dir.write("a_file.txt", "not a folder");
+    const std::string empty_show = dir / "empty_show";
+    fs::create_directories(empty_show + "/bin");
+    const std::string out = dir / "out";
+    fs::create_directories(out);
+    const std::string video = out + "/v.mp4";
+
+    const std::vector<std::vector<std::string>> cases = {
+        {"--out", out, "--from", "3000", "--to", "2000"},
+        {"--video", video, "--from", "3000", "--to", "2000"},
+        {"--video", video, "--fps", "0"},
+        {"--video", video, "--fps", "1000"},
+        {"--out", out, "--fps", "241"},
+        {"--video", video, "--show", empty_show},
+        {"--video", video, "--show", dir / "no_such_show"},
+        {"--out", file},
+        {"--out", file + "/frames"},
+        {"--video", file + "/v.mp4"},
+        {"--video", dir / "missing_folder/v.mp4"},
+        {"--video", out},
+        {"--video", video, "--colour", "red"},
+        {"--out", out, "--at", "1000", "--video", video},
+    };
+    for (const auto& args : cases) {
+        const cProcessResult run = run_democapture(args);
+        const std::string what = joined(args);
+        EXPECT_TRUE(run.exited) << what;
+        EXPECT_EQ(run.status, 2) << what << "\n" << run.err;
+        EXPECT_EQ(count_lines(run.err), 1u) << what << "\n" << run.err;
+        EXPECT_NE(run.err.find("democapture"), std::string::npos) << what;
+        EXPECT_EQ(run.out, "") << what;
+        EXPECT_TRUE(files_in(out).empty()) << what << " left: " << joined(files_in(out));
+        EXPECT_EQ(slurp(file), "not a folder") << what;
+    }
+    EXPECT_EQ(files_in(empty_show + "/bin").size(), 0u);
+}
+
+TEST(DemoCaptureRefusals, a_failing_encoder_leaves_no_video_and_keeps_an_older_one) {
+    cTempDir dir;
+    // An encoder that reads a little and then fails, as one with a broken codec would.
+    const std::string fake = dir.write("bin/ffmpeg", "#!/bin/sh\nhead -c 100000 >/dev/null\nexit 3\n");
+    fs::permissions(fake, fs::perms::owner_all);
+    const std::string out = dir / "out";
+    fs::create_directories(out);
+    const std::string video = dir.write("out/clip.mp4", "the previous video");
+
+    cProcessOptions options;
+    options.env = {"PATH=" + (dir / "bin") + ":/usr/bin:/bin"};
+    const cProcessResult run = run_democapture({"--video", video, "--from", "0", "--to", "500"}, options);
+    EXPECT_TRUE(run.exited);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("status 3"), std::string::npos) << run.err;
+    EXPECT_EQ(files_in(out), std::vector<std::string>{"clip.mp4"}) << "a temporary file was left";
+    EXPECT_EQ(slurp(video), "the previous video");
+}
+
+TEST(DemoCaptureRefusals, an_interrupted_video_capture_removes_its_unfinished_file) {
+    cTempDir dir;
+    const std::string out = dir / "out";
+    fs::create_directories(out);
+    const std::string log = dir / "stdout.txt";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 1);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 2);
+        ::unsetenv("DISPLAY");
+        ::unsetenv("SDL_VIDEODRIVER");
+        const std::string tool = democapture_path(), target = out + "/whole.mp4";
+        ::execl(tool.c_str(), tool.c_str(), "--video", target.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    // Wait until the first frame has been rendered (the tunnel's program is compiled in it),
+    // so the encoder runs and its file is being written.
+    for (int i = 0; i < 6000 && slurp(log).find("tunnel.frag") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_NE(slurp(log).find("tunnel.frag"), std::string::npos) << slurp(log);
+    EXPECT_FALSE(files_in(out).empty()) << "the capture should be writing its temporary file";
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
+    EXPECT_TRUE(files_in(out).empty()) << "left behind: " << joined(files_in(out));
+}
+
+}  // namespace
