@@ -1,5 +1,5 @@
 // Limits and fixed sizes of the audio layer, in one place: output buffer, refill settings,
-// clock estimator gains, FFT sizes. Constants only; no code depends on anything else here.
+// clock estimator gains, FFT sizes. Constants only: depends on nothing and never holds code.
 #pragma once
 #include <cstdint>
 
