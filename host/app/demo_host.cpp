@@ -85,21 +85,22 @@ void cDemoHost::main_loop() {
     }
 }
 
-int host_window_procedure(cWindow& window, const cWindowMessage& message) {
+bool message_ends_show(const cWindowMessage& message) {
     constexpr int32_t key_escape = 27;
     switch (message.kind) {
-        case cWindowMessage::resized:
-            window.request_repaint();
-            return 0;
         case cWindowMessage::key_down:
-            if (message.key == key_escape) std::exit(0);
-            return 0;  // Space and every other key change nothing
+            return message.key == key_escape;  // Space and every other key change nothing
         case cWindowMessage::character:
-            if (message.key == 'q' || message.key == 'Q') std::exit(0);
-            return 0;
+            return message.key == 'q' || message.key == 'Q';
         case cWindowMessage::close_request:
-            std::exit(0);
+            return true;
         default:
-            return 0;
+            return false;
     }
+}
+
+int host_window_procedure(cWindow& window, const cWindowMessage& message) {
+    if (message_ends_show(message)) std::exit(0);
+    if (message.kind == cWindowMessage::resized) window.request_repaint();
+    return 0;
 }

@@ -39,6 +39,10 @@ public:
     void run_frame();
 };
 
-// The host's window procedure: Escape, 'q', 'Q' and the close request end the process with
-// status 0; a resize asks for a repaint; everything else is ignored.
+// The window-procedure table: Escape, 'q', 'Q' and the close request end the show; every
+// other key and message changes nothing (a resize only asks for a repaint).
+bool message_ends_show(const cWindowMessage& message);
+
+// The player's window procedure: a message that ends the show ends the process with status 0
+// at once; a resize asks for a repaint.
 int host_window_procedure(cWindow& window, const cWindowMessage& message);

@@ -33,23 +33,9 @@ bool stop_requested = false;
 // Instead of the player's procedure, which ends the process on the spot: a capture stops
 // between frames, so the unfinished output can be removed.
 int capture_window_procedure(cWindow& window, const cWindowMessage& message) {
-    constexpr int32_t key_escape = 27;
-    switch (message.kind) {
-        case cWindowMessage::resized:
-            window.request_repaint();
-            return 0;
-        case cWindowMessage::key_down:
-            if (message.key == key_escape) stop_requested = true;
-            return 0;
-        case cWindowMessage::character:
-            if (message.key == 'q' || message.key == 'Q') stop_requested = true;
-            return 0;
-        case cWindowMessage::close_request:
-            stop_requested = true;
-            return 0;
-        default:
-            return 0;
-    }
+    if (message_ends_show(message)) stop_requested = true;
+    if (message.kind == cWindowMessage::resized) window.request_repaint();
+    return 0;
 }
 
 void report_error(const std::string& message) { std::cerr << "## ERROR: democapture: " << message << std::endl; }
