@@ -1,128 +1,49 @@
-// Drives the built versewall plug-in, loaded with dlopen like the host does, against a
-// recording graphics context: creation and deletion, init's loads, and one frame's protocol
-// (clear, leases, pass order, render state, uniforms, tracks) without GL.
-#include <dlfcn.h>
-#include <gtest/gtest.h>
-
+// The built versewall plug-in, loaded with dlopen as the host does, on the host's real graphics
+// context seen through an observing wrapper: creation and deletion, init's loads, and one frame's
+// protocol (clear, leases from the real pool, pass order, render state, uniforms, tracks read
+// through a real sync device at the music position).
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
-#include "recording_context.h"
-#include "render_module_base.h"
+#include "scene_fixture.h"
 #include "scene_math.h"
-#include "support/temp_dir.h"
 
 using namespace versewall_test;
 
 namespace {
 
-// A private copy of the module per test, so that its library-wide state (first-use flags,
-// the circle's last position) starts fresh, as after the host's start-up.
-class cLoadedModule {
-public:
-    cLoadedModule() {
-        path_ = dir_ / "render_versewall.so";
-        std::filesystem::copy_file(DEMO_VERSEWALL_MODULE, path_);
-        handle_ = ::dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle_) return;
-        create = reinterpret_cast<CreateSceneFn>(::dlsym(handle_, "CreateScene"));
-        destroy = reinterpret_cast<DeleteSceneFn>(::dlsym(handle_, "DeleteScene"));
-    }
-    ~cLoadedModule() {
-        if (handle_) ::dlclose(handle_);
-    }
-    bool loaded() const { return handle_ && create && destroy; }
-    CreateSceneFn create = nullptr;
-    DeleteSceneFn destroy = nullptr;
+std::vector<float> translation(float x, float y, float z) { return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1}; }
+std::vector<float> four(float v) { return {v, v, v, v}; }
+int width_of(const void* texture) { return static_cast<const cTexture*>(texture)->width; }
 
-private:
-    cTempDir dir_;
-    std::string path_;
-    void* handle_ = nullptr;
-};
-
-class versewall_module : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(module.loaded()) << ::dlerror();
-        scene = module.create();
-        ASSERT_NE(scene, nullptr);
-        scene->init(&input);
-        ctx.events.clear();
-        sync.reads.clear();
-    }
-    void TearDown() override {
-        if (scene) module.destroy(&scene);
-    }
-
-    // One frame as the host runs it: push, render, pop.
-    void frame() {
-        ctx.push_state();
-        const size_t first = ctx.events.size();
-        scene->render(&input);
-        frame_events.assign(ctx.events.begin() + static_cast<long>(first), ctx.events.end());
-        ctx.pop_state();
-    }
-
-    std::vector<cGfxEvent> in_frame(const std::string& op) const {
-        std::vector<cGfxEvent> out;
-        for (const auto& e : frame_events)
-            if (e.op == op) out.push_back(e);
-        return out;
-    }
-
-    // Full-size targets of the last frame: A (the scene) and B (the spare), by lease order.
-    std::pair<int, int> scene_targets() const {
-        const auto acquires = in_frame("acquire");
-        return {acquires.at(0).numbers[0], acquires.at(1).numbers[0]};
-    }
-
-    cLoadedModule module;
-    cRecordingContext ctx;
-    cFakeSync sync;
-    cFakeInput input{&ctx, &sync};
-    cRenderModuleBase* scene = nullptr;
-    std::vector<cGfxEvent> frame_events;
-};
-
-std::vector<float> translation(float x, float y, float z) {
-    return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1};
-}
+using frame_test = versewall_scene;
 
 }  // namespace
 
 // ---- life of the scene object ----
 
-TEST(versewall_exports, create_names_the_scene_and_delete_clears_the_pointer) {
-    cLoadedModule module;
-    ASSERT_TRUE(module.loaded()) << ::dlerror();
-    cRenderModuleBase* scene = module.create();
-    ASSERT_NE(scene, nullptr);
-    EXPECT_STREQ(scene->name(), "scene_karaoke");
-    scene->reserved();
-
-    cRecordingContext ctx;
-    cFakeSync sync;
-    cFakeInput input(&ctx, &sync);
-    scene->init(&input);
-    EXPECT_STREQ(scene->name(), "scene_karaoke");
-
-    module.destroy(&scene);
-    EXPECT_EQ(scene, nullptr);
-    module.destroy(&scene);  // already null: stays null, nothing else happens
-    EXPECT_EQ(scene, nullptr);
+TEST_F(frame_test, create_names_the_scene_and_delete_clears_the_pointer) {
+    cRenderModuleBase* other = module.create();
+    ASSERT_NE(other, nullptr);
+    EXPECT_STREQ(other->name(), "scene_karaoke");
+    other->reserved();
+    {
+        cCaptureStream err(STDERR_FILENO);  // "# already inserted model duck"
+        other->init(&input());
+    }
+    EXPECT_STREQ(other->name(), "scene_karaoke");
+    module.destroy(&other);
+    EXPECT_EQ(other, nullptr);
+    module.destroy(&other);  // already null: stays null, nothing else happens
+    EXPECT_EQ(other, nullptr);
     module.destroy(nullptr);
 }
 
-TEST_F(versewall_module, init_asks_for_programs_model_and_pictures_in_order) {
-    cRecordingContext fresh;
-    cFakeInput fresh_input(&fresh, &sync);
-    scene->init(&fresh_input);
-
+TEST_F(frame_test, init_asks_for_programs_model_and_pictures_in_order) {
     std::vector<std::string> calls;
-    for (const auto& e : fresh.events) calls.push_back(e.op + " " + e.program + " " + e.uniform + " " + e.extra);
+    for (const auto& c : gfx->calls) calls.push_back(c.op + " " + c.name + " " + c.uniform + " " + c.extra);
     const std::vector<std::string> expected = {
         "has_shader text  ",
         "load_shader text data/shaders/text.vert data/shaders/text.frag",
@@ -135,153 +56,147 @@ TEST_F(versewall_module, init_asks_for_programs_model_and_pictures_in_order) {
         "load_texture data/textures/circle.png  ",
     };
     EXPECT_EQ(calls, expected);
-    for (const auto& e : fresh.of("load_texture")) EXPECT_EQ(e.numbers, (std::vector<int>{0, 2, 0})) << e.program;
+    for (const auto& c : gfx->of("load_texture")) EXPECT_EQ(c.numbers, (std::vector<int>{0, 2, 0})) << c.name;
+    EXPECT_EQ(load_err.find("ERROR"), std::string::npos) << load_err;
 }
 
-TEST_F(versewall_module, init_leaves_programs_the_host_already_holds) {
-    cRecordingContext fresh;
-    fresh.programs = {"text", "duck"};
-    cFakeInput fresh_input(&fresh, &sync);
-    scene->init(&fresh_input);
-    EXPECT_EQ(fresh.count("load_shader"), 0);
-    EXPECT_EQ(fresh.count("load_model"), 1);
+TEST_F(frame_test, init_leaves_programs_the_host_already_holds) {
+    stop();
+    start([](gfxContext& host) {
+        host.load_shader("text", "data/shaders/text.vert", "data/shaders/text.frag");
+        host.load_shader("duck", "data/shaders/duck.vert", "data/shaders/duck.frag");
+    });
+    EXPECT_TRUE(gfx->of("load_shader").empty());
+    EXPECT_EQ(gfx->of("load_model").size(), 1u);
+}
+
+TEST_F(frame_test, a_refused_model_skips_the_duck_pass) {
+    stop();
+    start([](gfxContext& host) { host.model("duck"); });  // the name is taken, with no model
+    tracks.set({{"draw_duck", 1}});
+    frame();
+    EXPECT_TRUE(in_frame("model.draw").empty());
+    for (const auto& c : in_frame("use_shader")) EXPECT_NE(c.name, "duck");
+    EXPECT_EQ(ctx->render_state().depth(), 0u);
 }
 
 // ---- the frame ----
 
-TEST_F(versewall_module, frame_clears_to_the_kick_grey_and_starts_a_cleared_full_size_target) {
-    sync.values["kick"] = 1.0f;
+TEST_F(frame_test, frame_clears_to_the_kick_grey_and_starts_a_cleared_full_size_target) {
+    tracks.set({{"kick", 1}});
     frame();
-    ASSERT_GE(frame_events.size(), 4u);
-    EXPECT_EQ(frame_events[0].op, "set_clear_color");
-    EXPECT_FLOAT_EQ(frame_events[0].values[0], 0.575f);
-    EXPECT_FLOAT_EQ(frame_events[0].values[1], 0.575f);
-    EXPECT_FLOAT_EQ(frame_events[0].values[2], 0.575f);
-    EXPECT_EQ(frame_events[0].values[3], 0.5f);
-    EXPECT_EQ(frame_events[1].op, "clear");
-    EXPECT_EQ(frame_events[1].bound, -1);
-    EXPECT_EQ(frame_events[2].op, "acquire");
-    EXPECT_EQ(frame_events[2].numbers[1], 1280);
-    EXPECT_EQ(frame_events[2].numbers[2], 720);
-    EXPECT_EQ(frame_events[3].op, "bind");
-    EXPECT_EQ(frame_events[3].numbers, (std::vector<int>{frame_events[2].numbers[0], 1}));
+    const auto& calls = gfx->calls;
+    ASSERT_GE(calls.size(), first + 5);
+    EXPECT_EQ(calls[first].op, "set_clear_color");
+    EXPECT_EQ(calls[first].values, (std::vector<float>{0.575f, 0.575f, 0.575f, 0.5f}));
+    EXPECT_EQ(calls[first + 1].op, "clear");
+    EXPECT_EQ(calls[first + 1].framebuffer, 0) << "the window is cleared, for the duck's depth";
+    EXPECT_EQ(calls[first + 2].op, "acquire");
+    EXPECT_EQ(calls[first + 2].numbers, (std::vector<int>{scene_targets().first, 1280, 720}));
+    // Binding A with the clear argument 1 sets the viewport, then applies the state and clears it.
+    EXPECT_EQ(calls[first + 3].op + " " + std::to_string(calls[first + 3].numbers.at(2)), "set_viewport 1280");
+    EXPECT_EQ(calls[first + 4].op, "apply_state");
+    EXPECT_EQ(calls[first + 4].framebuffer, scene_targets().first);
 }
 
-TEST_F(versewall_module, frame_gives_every_lease_back_in_reverse_order_within_the_warm_up_sizes) {
-    sync.values["numwords"] = 3.0f;
-    sync.values["word_t"] = 1.5f;
-    sync.values["draw_duck"] = 1.0f;
+TEST_F(frame_test, frame_gives_every_lease_back_in_reverse_order_within_the_warm_up_sizes) {
+    tracks.set({{"numwords", 3}, {"word_t", 1.5f}, {"draw_duck", 1}});
+    const uint32_t pooled = ctx->pool().free_count();
+    cCaptureStream out(STDOUT_FILENO);
     for (int i = 0; i < 3; ++i) {
         frame();
-        EXPECT_EQ(ctx.outstanding(), 0) << "frame " << i;
+        EXPECT_EQ(gfx->outstanding(), 0) << "frame " << i;
+        EXPECT_EQ(ctx->pool().outstanding(), 0) << "frame " << i;
     }
-    // The most held at once, and so the most ever created, match the pool's warm-up.
-    const std::map<std::pair<int, int>, int> expected = {
-        {{1280, 720}, 2}, {{640, 360}, 3}, {{320, 180}, 2}, {{160, 90}, 2}};
-    EXPECT_EQ(ctx.leased_peak, expected);
-    EXPECT_EQ(ctx.created, expected);
+    EXPECT_EQ(out.stop().find("performance-warning"), std::string::npos);
+    EXPECT_EQ(ctx->pool().free_count(), pooled) << "the pool made a target after its warm-up";
+    // The most held at once match the pool's warm-up.
+    const std::map<std::pair<int, int>, int> expected = {{{1280, 720}, 2}, {{640, 360}, 3}, {{320, 180}, 2}, {{160, 90}, 2}};
+    EXPECT_EQ(gfx->peak, expected);
 
     // Acquired: A, B, gA, gB, blur temporary, gC, temporary, gD, temporary, gE.
-    const auto acquires = in_frame("acquire");
-    ASSERT_EQ(acquires.size(), 10u);
-    std::vector<int> a;
-    for (const auto& e : acquires) a.push_back(e.numbers[0]);
-    std::vector<int> released;
-    for (const auto& e : in_frame("release")) released.push_back(e.numbers[0]);
-    const std::vector<int> expected_order = {a[4], a[6], a[8], a[9], a[7], a[5], a[3], a[2], a[1], a[0]};
-    EXPECT_EQ(released, expected_order);
+    std::vector<int> a, released;
+    for (const auto& c : in_frame("acquire")) a.push_back(c.numbers[0]);
+    for (const auto& c : in_frame("release")) released.push_back(c.numbers[0]);
+    ASSERT_EQ(a.size(), 10u);
+    EXPECT_EQ(released, (std::vector<int>{a[4], a[6], a[8], a[9], a[7], a[5], a[3], a[2], a[1], a[0]}));
 }
 
-TEST_F(versewall_module, frame_runs_its_passes_in_order_and_leaves_nothing_bound) {
-    sync.values["numwords"] = 2.0f;
-    sync.values["draw_duck"] = 1.0f;
-    frame();
-    std::vector<std::string> order;
-    for (const auto& e : frame_events) {
-        if (e.op != "use_shader") continue;
-        if (order.empty() || order.back() != e.program) order.push_back(e.program);
-    }
-    const std::vector<std::string> expected = {"text",       "modulate_comp", "downsample", "levels",     "dir_blur",
-                                               "downsample", "dir_blur",      "downsample", "dir_blur",   "levels",
-                                               "add_comp",   "passthrough",   "tunnel",     "duck"};
-    EXPECT_EQ(order, expected);
-    EXPECT_EQ(ctx.bound, -1);
-    EXPECT_EQ(ctx.count("bind"), ctx.count("unbind"));
-    EXPECT_TRUE(ctx.stack.empty());
-}
-
-TEST_F(versewall_module, frame_keeps_the_words_state_and_restores_every_other_pass) {
-    const cRenderState before = ctx.pending;
-    ctx.push_state();
-    scene->render(&input);
-    // The words pass turns depth testing off and additive blending on for the rest of the
-    // frame without pushing; everything else it changed is back.
+TEST_F(frame_test, frame_runs_its_passes_in_order_and_leaves_only_the_words_state) {
+    tracks.set({{"numwords", 2}, {"word_t", 1.2f}, {"textits", 1}, {"tunnel", 1}, {"draw_duck", 1}});
+    const cRenderState before = *ctx->state();
+    first = gfx->calls.size();
+    ctx->push_state();
+    scene->render(&input());
+    // The words pass turns depth testing off and additive blending on for the rest of the frame
+    // without pushing; everything else it changed is back.
     cRenderState expected = before;
     expected.set_depth_test(false);
     expected.set_blending(true);
     expected.set_blend_color(cRenderState::blend_one, cRenderState::blend_one);
-    EXPECT_EQ(ctx.pending, expected) << std::hex << ctx.pending.word[0] << " vs " << expected.word[0];
-    EXPECT_EQ(ctx.stack.size(), 1u);
-    ctx.pop_state();
-    EXPECT_EQ(ctx.pending, before);
+    EXPECT_EQ(*ctx->state(), expected) << std::hex << ctx->state()->word[0] << " vs " << expected.word[0];
+    EXPECT_EQ(ctx->render_state().depth(), 1u);
+    ctx->pop_state();
+    EXPECT_EQ(*ctx->state(), before);
+
+    std::vector<std::string> order;
+    for (const auto& c : in_frame("use_shader"))
+        if (order.empty() || order.back() != c.name) order.push_back(c.name);
+    const std::vector<std::string> passes = {"text",     "modulate_comp", "downsample", "levels",      "dir_blur",
+                                             "downsample", "dir_blur",    "downsample", "dir_blur",    "levels",
+                                             "add_comp", "passthrough",   "tunnel",     "duck"};
+    EXPECT_EQ(order, passes);
+    EXPECT_EQ(bound_framebuffer(), 0);
+    const int32_t* viewport = ctx->viewport();
+    EXPECT_EQ(std::vector<int32_t>(viewport, viewport + 4), (std::vector<int32_t>{0, 0, 1280, 720}));
 }
 
-TEST_F(versewall_module, post_passes_draw_opaque_without_depth_or_culling) {
+TEST_F(frame_test, post_passes_draw_opaque_without_depth_or_culling_into_their_targets) {
     frame();
     int draws = 0;
-    for (const auto& e : frame_events) {
-        if (e.op != "draw_fullscreen_quad_tex" && e.op != "draw_fullscreen_quad_uv2") continue;
-        ++draws;
-        EXPECT_FALSE(e.state.depth_test());
-        EXPECT_FALSE(e.state.depth_write());
-        EXPECT_FALSE(e.state.face_culling());
-        EXPECT_FALSE(e.state.blending());
-    }
-    // vignette 1, glow 11 at half size or less plus its composite, passthrough 1
-    EXPECT_EQ(draws, 14);
+    for (const char* op : {"draw_fullscreen_quad_tex", "draw_fullscreen_quad_uv2"})
+        for (const auto& c : in_frame(op)) {
+            ++draws;
+            EXPECT_FALSE(c.state.depth_test());
+            EXPECT_FALSE(c.state.depth_write());
+            EXPECT_FALSE(c.state.face_culling());
+            EXPECT_FALSE(c.state.blending());
+        }
+    EXPECT_EQ(draws, 14);  // vignette 1, glow 11 at half size or less plus its composite, passthrough 1
 
     const auto [a, b] = scene_targets();
     const auto composites = in_frame("draw_fullscreen_quad_uv2");
     ASSERT_EQ(composites.size(), 2u);
-    EXPECT_EQ(composites[0].bound, b);                                             // vignette into B
-    EXPECT_EQ(composites[0].numbers, (std::vector<int>{640, 360, 1280, 720}));     // vignette over scene
-    EXPECT_EQ(composites[1].bound, a);                                             // glow back into A
-    EXPECT_EQ(composites[1].numbers, (std::vector<int>{1280, 720, 160, 90}));      // source over glow
-
+    EXPECT_EQ(composites[0].framebuffer, b);                                    // vignette into B
+    EXPECT_EQ(composites[0].numbers, (std::vector<int>{640, 360, 1280, 720}));  // the image over the scene
+    EXPECT_EQ(composites[1].framebuffer, a);                                    // glow back into A
+    EXPECT_EQ(composites[1].numbers, (std::vector<int>{1280, 720, 160, 90}));   // source over glow
     const auto copies = in_frame("draw_fullscreen_quad_tex");
-    ASSERT_FALSE(copies.empty());
-    EXPECT_EQ(copies.back().bound, -1);  // passthrough lands on the window
-    EXPECT_EQ(copies.back().texture->width, 1280);
-}
+    EXPECT_EQ(copies.back().framebuffer, 0);  // the passthrough lands on the window
+    EXPECT_EQ(width_of(copies.back().object), 1280);
 
-TEST_F(versewall_module, vignette_and_glow_bind_their_images_in_argument_order) {
-    frame();
-    const cTexture* vignette = ctx.texture("data/textures/vignette01.png");
-    ASSERT_NE(vignette, nullptr);
     std::vector<std::string> bindings;
-    for (const auto& e : frame_events)
-        if (e.op == "set_texture" && e.program.find("_comp") != std::string::npos)
-            bindings.push_back(e.program + " " + e.uniform + " " + std::to_string(e.texture->width));
-    const std::vector<std::string> expected = {"modulate_comp tex_over 640", "modulate_comp tex_under 1280",
-                                               "add_comp tex_over 1280", "add_comp tex_under 160"};
-    EXPECT_EQ(bindings, expected);
-    EXPECT_EQ(ctx.vectors("modulate_comp", "opasity"), (std::vector<std::vector<float>>{{1, 1, 1, 1}}));
-    EXPECT_EQ(ctx.vectors("add_comp", "opasity"), (std::vector<std::vector<float>>{{1, 1, 1, 1}}));
-
-    const auto levels = ctx.vectors("levels", "levels_inout");
-    EXPECT_EQ(levels, (std::vector<std::vector<float>>{{32, 255, 0, 255}, {0, 255, 0, 255}}));
-    EXPECT_EQ(ctx.vectors("levels", "gamma"), (std::vector<std::vector<float>>{{1.3f, 1.3f, 1.3f, 1.3f}, {1.3f, 1.3f, 1.3f, 1.3f}}));
-    EXPECT_EQ(ctx.vectors("dir_blur", "blurdir").size(), 6u);
+    for (const auto& c : in_frame("set_texture"))
+        if (c.name.find("_comp") != std::string::npos) bindings.push_back(c.name + " " + c.uniform + " " + std::to_string(width_of(c.object)));
+    EXPECT_EQ(bindings, (std::vector<std::string>{"modulate_comp tex_over 640", "modulate_comp tex_under 1280",
+                                                  "add_comp tex_over 1280", "add_comp tex_under 160"}));
+    EXPECT_EQ(gfx->vectors("modulate_comp", "opasity"), (std::vector<std::vector<float>>{four(1)}));
+    EXPECT_EQ(gfx->vectors("add_comp", "opasity"), (std::vector<std::vector<float>>{four(1)}));
+    EXPECT_EQ(gfx->vectors("levels", "levels_inout"), (std::vector<std::vector<float>>{{32, 255, 0, 255}, {0, 255, 0, 255}}));
+    EXPECT_EQ(gfx->vectors("levels", "gamma"), (std::vector<std::vector<float>>{four(1.3f), four(1.3f)}));
+    EXPECT_EQ(gfx->vectors("dir_blur", "blurdir").size(), 6u);
 }
 
-TEST_F(versewall_module, first_frame_loads_post_and_tunnel_resources_once) {
+TEST_F(frame_test, first_frame_loads_post_and_tunnel_resources_once) {
     frame();
     frame();
     std::map<std::string, std::string> shaders;
-    for (const auto& e : ctx.of("load_shader")) {
-        EXPECT_EQ(shaders.count(e.program), 0u) << e.program << " loaded twice";
-        shaders[e.program] = e.uniform + " " + e.extra;
+    for (const auto& c : gfx->of("load_shader")) {
+        EXPECT_EQ(shaders.count(c.name), 0u) << c.name << " loaded twice";
+        shaders[c.name] = c.uniform + " " + c.extra;
     }
+    shaders.erase("text");
+    shaders.erase("duck");
     const std::map<std::string, std::string> expected = {
         {"passthrough", "data/shaders/post_passthrough.vert data/shaders/post_passthrough.frag"},
         {"dir_blur", "data/shaders/post_dir_blur.vert data/shaders/post_dir_blur.frag"},
@@ -292,45 +207,50 @@ TEST_F(versewall_module, first_frame_loads_post_and_tunnel_resources_once) {
         {"tunnel", "data/shaders/tunnel.vert data/shaders/tunnel.frag"},
     };
     EXPECT_EQ(shaders, expected);
-
     std::vector<std::string> textures;
-    for (const auto& e : ctx.of("load_texture"))
-        textures.push_back(e.program + " " + std::to_string(e.numbers[0]) + std::to_string(e.numbers[1]) + std::to_string(e.numbers[2]));
+    for (const auto& c : gfx->of("load_texture", after_init))
+        textures.push_back(c.name + " " + std::to_string(c.numbers[0]) + std::to_string(c.numbers[1]) + std::to_string(c.numbers[2]));
     EXPECT_EQ(textures, (std::vector<std::string>{"data/textures/vignette01.png 024", "data/textures/tunnel.jpg 010"}));
 }
 
-TEST_F(versewall_module, tracks_are_read_at_the_music_position) {
-    input.now_ms = 5432;
-    sync.values["numwords"] = 1.0f;
-    sync.values["word_t"] = 0.5f;
-    sync.values["draw_duck"] = 1.0f;
+TEST_F(frame_test, every_pass_reads_its_tracks_at_the_music_position) {
+    // Ramps over the first ten seconds (240 rows), read at 5.432 s.
+    for (const char* name : {"kick", "textits", "tunnel", "duck_trans"}) tracks.keys(name, {{0, 0, 1}, {240, 1, 0}});
+    tracks.set({{"numwords", 1}, {"word0its", 1}, {"draw_duck", 1}});
+    at(5432);
     frame();
-    ASSERT_FALSE(sync.reads.empty());
-    for (const auto& [name, time] : sync.reads) EXPECT_EQ(time, 5432) << name;
-    EXPECT_EQ(sync.reads.front().first, "kick");
+    const int64_t now = cVersewallStage::sound().position_ms();
+    ASSERT_EQ(now, 5432);
+    auto value = [&](const char* name) { return tracks.device().get_value(name, now); };
+    ASSERT_NEAR(value("kick"), 0.5432f, 1e-5f);
+
+    EXPECT_EQ(in_frame("set_clear_color")[0].values[0], versewall::background_grey(value("kick")));
+    EXPECT_EQ(gfx->vectors("text", "color").at(0), four(value("textits")));
+    EXPECT_EQ(gfx->vectors("tunnel", "opasity"), (std::vector<std::vector<float>>{four(value("tunnel"))}));
+    EXPECT_EQ(gfx->vectors("tunnel", "time"), (std::vector<std::vector<float>>{four(5.432f)}));
+    for (const auto& c : in_frame("set_matrix"))
+        if (c.name == "duck" && c.uniform == "modelmat_IT") {
+            EXPECT_EQ(c.values[12], value("duck_trans"));
+        }
 }
 
 // ---- words ----
 
-TEST_F(versewall_module, words_are_lit_by_textits_and_their_own_tracks) {
-    sync.values["numwords"] = 8.0f;
-    sync.values["textits"] = 0.5f;
-    sync.values["word2its"] = 0.4f;
-    sync.values["word0its"] = 1.0f;
+TEST_F(frame_test, words_are_lit_by_textits_and_their_own_tracks) {
+    tracks.set({{"numwords", 8}, {"textits", 0.5f}, {"word2its", 0.4f}, {"word0its", 1}});
     frame();
-    const auto colours = ctx.vectors("text", "color");
+    const auto colours = gfx->vectors("text", "color");
     ASSERT_EQ(colours.size(), 8u);
-    EXPECT_EQ(colours[0], (std::vector<float>{0.5f, 0.5f, 0.5f, 0.5f}));
-    EXPECT_EQ(colours[1], (std::vector<float>{0, 0, 0, 0}));
+    EXPECT_EQ(colours[0], four(0.5f));
+    EXPECT_EQ(colours[1], four(0));
     EXPECT_FLOAT_EQ(colours[2][0], 0.2f);
-    EXPECT_EQ(colours[2][0], colours[2][3]);
-    EXPECT_EQ(colours[7], (std::vector<float>{0.5f, 0.5f, 0.5f, 0.5f}));
+    EXPECT_EQ(colours[2], four(colours[2][0]));
+    EXPECT_EQ(colours[7], four(0.5f));
 
-    const auto [a, b] = scene_targets();
     const auto quads = in_frame("draw_indexed_uv");
     ASSERT_EQ(quads.size(), 8u);
     for (const auto& q : quads) {
-        EXPECT_EQ(q.bound, a);
+        EXPECT_EQ(q.framebuffer, scene_targets().first);
         EXPECT_FALSE(q.state.depth_test());
         EXPECT_TRUE(q.state.blending());
         EXPECT_EQ(q.state.src_color(), cRenderState::blend_one);
@@ -338,137 +258,110 @@ TEST_F(versewall_module, words_are_lit_by_textits_and_their_own_tracks) {
         EXPECT_EQ(q.numbers, (std::vector<int>{0, 1, 2, 0, 2, 3}));
     }
     // Eight words squeeze into the canvas: 100 apart, the first centred at -350.
-    const std::vector<float> first(quads[0].values.begin(), quads[0].values.begin() + 16);
-    EXPECT_EQ(first, (std::vector<float>{-400, -50, 0, 1.5f, -300, -50, 0, 1.5f, -300, 50, 0, 1.5f, -400, 50, 0, 1.5f}));
-    const std::vector<float> uv(quads[0].values.begin() + 16, quads[0].values.end());
-    EXPECT_EQ(uv, (std::vector<float>{0, 0, 1, 0, 1, 1, 0, 1}));
+    EXPECT_EQ(quads[0].values, (std::vector<float>{-400, -50, 0, 1.5f, -300, -50, 0, 1.5f, -300, 50, 0, 1.5f, -400, 50, 0, 1.5f,
+                                                   0, 0, 1, 0, 1, 1, 0, 1}));
 }
 
-TEST_F(versewall_module, words_turn_with_textrot) {
-    sync.values["numwords"] = 1.0f;
-    sync.values["textrot"] = 30.0f;
-    frame();
-    const auto matrices = ctx.of("set_matrix");
-    ASSERT_FALSE(matrices.empty());
-    EXPECT_EQ(matrices[0].program, "text");
-    EXPECT_EQ(matrices[0].uniform, "mvp");
-    const versewall::mat4 expected = versewall::text_matrix(30.0f);
-    EXPECT_EQ(matrices[0].values, std::vector<float>(expected.m, expected.m + 16));
-}
-
-TEST_F(versewall_module, umptchi_switches_the_picture_only_above_one_half) {
-    sync.values["numwords"] = 1.0f;
-    const cTexture* la = ctx.texture("data/textures/la.png");
-    const cTexture* umptchi = ctx.texture("data/textures/umptchi.png");
+TEST_F(frame_test, words_turn_with_textrot_and_switch_picture_only_above_one_half) {
+    tracks.set({{"numwords", 1}, {"textrot", 30}});
+    const cTexture* la = texture("data/textures/la.png");
+    const cTexture* umptchi = texture("data/textures/umptchi.png");
     for (float value : {0.5f, 0.51f}) {
-        sync.values["umptchi"] = value;
+        tracks.set({{"umptchi", value}});
         frame();
-        const cTexture* used = nullptr;
-        for (const auto& e : frame_events)
-            if (e.op == "set_texture" && e.program == "text") {
-                used = e.texture;
-                break;
-            }
-        EXPECT_EQ(used, value > 0.5f ? umptchi : la) << value;
+        const auto matrices = in_frame("set_matrix");
+        ASSERT_FALSE(matrices.empty());
+        EXPECT_EQ(matrices[0].name + " " + matrices[0].uniform, "text mvp");
+        const versewall::mat4 expected = versewall::text_matrix(30.0f);
+        EXPECT_EQ(matrices[0].values, std::vector<float>(expected.m, expected.m + 16));
+        EXPECT_EQ(in_frame("set_texture").at(0).object, value > 0.5f ? umptchi : la) << value;
     }
 }
 
-TEST_F(versewall_module, no_words_without_numwords_but_a_small_value_still_moves_the_circle) {
-    sync.values["word_t"] = 0.5f;
+TEST_F(frame_test, no_words_without_numwords_but_a_small_value_still_moves_the_circle) {
+    tracks.set({{"word_t", 0.5f}});
     frame();
     EXPECT_TRUE(in_frame("draw_indexed_uv").empty());
 
-    sync.values["numwords"] = 0.3f;
+    tracks.set({{"numwords", 0.3f}});
     frame();
-    // No word; the circle crosses from far left to far right: at its middle, above the centre.
+    // No word; the circle crosses from far left to far right, its trail starting at the centre.
     const auto quads = in_frame("draw_indexed_uv");
     ASSERT_EQ(quads.size(), 20u);
-    EXPECT_EQ(quads[0].values[0], -25.0f);  // the trail starts at the canvas centre
+    EXPECT_EQ(quads[0].values[0], -25.0f);
     EXPECT_EQ(quads[0].values[1], -25.0f);
 }
 
 // ---- circle ----
 
-TEST_F(versewall_module, circle_trails_from_the_centre_then_jumps_as_one_white_disc) {
-    sync.values["numwords"] = 3.0f;
-    sync.values["word_t"] = 1.5f;
+TEST_F(frame_test, circle_trails_from_the_centre_then_jumps_as_one_white_disc) {
+    tracks.set({{"numwords", 3}, {"word_t", 1.5f}});
     frame();
     auto quads = in_frame("draw_indexed_uv");
     ASSERT_EQ(quads.size(), 3u + 20u);
-    const versewall::vec4 first_stop = versewall::circle_position(versewall::layout_words(3.0f), 1.5f, 0.0f);
-    const versewall::cTrail trail = versewall::make_trail({0, 0, 0, 1}, first_stop, 20.0f);
-    const auto colours = ctx.vectors("text", "color");
-    for (int i = 0; i < 20; ++i) {
-        const auto& q = quads[3 + static_cast<size_t>(i)];
-        EXPECT_EQ(q.stack_depth, 2) << "trail quads are drawn under a pushed state";
+    const versewall::vec4 stop = versewall::circle_position(versewall::layout_words(3.0f), 1.5f, 0.0f);
+    const versewall::cTrail trail = versewall::make_trail({0, 0, 0, 1}, stop, 20.0f);
+    const auto colours = gfx->vectors("text", "color");
+    for (size_t i = 0; i < 20; ++i) {
+        const auto& q = quads[3 + i];
+        EXPECT_EQ(q.depth, 2u) << "trail quads are drawn under a pushed state";
         EXPECT_EQ(q.values[0], trail.centres[i].x - 25.0f) << i;
         EXPECT_EQ(q.values[1], trail.centres[i].y - 25.0f) << i;
-        const auto& c = colours[3 + static_cast<size_t>(i)];
-        EXPECT_EQ(c, (std::vector<float>{trail.colours[i].x, trail.colours[i].y, trail.colours[i].z, 1.0f})) << i;
+        const versewall::vec4& c = trail.colours[i];
+        EXPECT_EQ(colours[3 + i], (std::vector<float>{c.x, c.y, c.z, 1.0f})) << i;
     }
 
     // A frame without circle changes nothing; then a long way off, one white disc.
-    sync.values["word_t"] = 0.0f;
+    tracks.set({{"word_t", 0}});
     frame();
     EXPECT_EQ(in_frame("draw_indexed_uv").size(), 3u);
-    sync.values["word_t"] = 3.5f;
+    tracks.set({{"word_t", 3.5f}});
     frame();
     quads = in_frame("draw_indexed_uv");
     ASSERT_EQ(quads.size(), 4u);
     const versewall::vec4 jump = versewall::circle_position(versewall::layout_words(3.0f), 3.5f, 0.0f);
     EXPECT_EQ(quads[3].values[0], jump.x - 25.0f);
     EXPECT_EQ(quads[3].values[1], jump.y - 25.0f);
-    EXPECT_EQ(ctx.vectors("text", "color").back(), (std::vector<float>{1, 1, 1, 1}));
+    EXPECT_EQ(gfx->vectors("text", "color").back(), four(1));
 
     // A short move from there draws a trail again.
-    sync.values["word_t"] = 3.6f;
+    tracks.set({{"word_t", 3.6f}});
     frame();
     EXPECT_EQ(in_frame("draw_indexed_uv").size(), 3u + 20u);
 }
 
-// ---- tunnel ----
+// ---- tunnel and duck ----
 
-TEST_F(versewall_module, tunnel_is_added_with_its_uniforms_from_the_tracks) {
-    input.now_ms = 1234;
-    sync.values["tunnel"] = 0.7f;
-    sync.values["tunnel_twist"] = 0.3f;
-    sync.values["tunnel_ofs"] = 0.5f;
+TEST_F(frame_test, tunnel_is_added_with_its_uniforms_from_the_tracks) {
+    tracks.set({{"tunnel", 0.7f}, {"tunnel_twist", 0.3f}, {"tunnel_ofs", 0.5f}});
+    at(1234);
     frame();
-    EXPECT_EQ(ctx.vectors("tunnel", "time"), (std::vector<std::vector<float>>{{1.234f, 1.234f, 1.234f, 1.234f}}));
-    EXPECT_EQ(ctx.vectors("tunnel", "opasity"), (std::vector<std::vector<float>>{{0.7f, 0.7f, 0.7f, 0.7f}}));
-    EXPECT_EQ(ctx.vectors("tunnel", "twist"), (std::vector<std::vector<float>>{{0.3f, 0.3f, 0.3f, 0.3f}}));
-    EXPECT_EQ(ctx.vectors("tunnel", "ofs"), (std::vector<std::vector<float>>{{1.25f, 1.25f, 1.25f, 1.25f}}));
+    EXPECT_EQ(gfx->vectors("tunnel", "time"), (std::vector<std::vector<float>>{four(1.234f)}));
+    EXPECT_EQ(gfx->vectors("tunnel", "opasity"), (std::vector<std::vector<float>>{four(0.7f)}));
+    EXPECT_EQ(gfx->vectors("tunnel", "twist"), (std::vector<std::vector<float>>{four(0.3f)}));
+    EXPECT_EQ(gfx->vectors("tunnel", "ofs"), (std::vector<std::vector<float>>{four(1.25f)}));
 
     const auto quads = in_frame("draw_fullscreen_quad");
     ASSERT_EQ(quads.size(), 1u);
     const cRenderState s = quads[0].state;
-    EXPECT_EQ(quads[0].bound, -1);
+    EXPECT_EQ(quads[0].framebuffer, 0);
     EXPECT_FALSE(s.depth_test());
     EXPECT_FALSE(s.depth_write());
     EXPECT_TRUE(s.blending());
     EXPECT_EQ(s.src_color(), cRenderState::blend_one);
     EXPECT_EQ(s.dst_color(), cRenderState::blend_one);
-    EXPECT_EQ(s.src_alpha(), cRenderState::blend_one);   // alpha factors as the host left them
+    EXPECT_EQ(s.src_alpha(), cRenderState::blend_one);  // alpha factors as the host left them
     EXPECT_EQ(s.dst_alpha(), cRenderState::blend_zero);
     EXPECT_TRUE(s.face_culling());
-
-    std::vector<std::string> names;
-    for (const auto& [name, time] : sync.reads) names.push_back(name);
-    const auto at = std::find(names.begin(), names.end(), "tunnel");
-    ASSERT_NE(at, names.end());
-    ASSERT_LE(at + 3, names.end());
-    EXPECT_EQ(std::vector<std::string>(at, at + 3), (std::vector<std::string>{"tunnel", "tunnel_twist", "tunnel_ofs"}));
 }
 
-// ---- duck ----
-
-TEST_F(versewall_module, duck_is_drawn_from_one_half_with_the_rest_pose_matrices) {
-    sync.values["draw_duck"] = 0.49f;
+TEST_F(frame_test, duck_is_drawn_from_one_half_with_the_rest_pose_matrices) {
+    tracks.set({{"draw_duck", 0.49f}});
     frame();
     EXPECT_TRUE(in_frame("model.draw").empty());
-    for (const auto& e : in_frame("use_shader")) EXPECT_NE(e.program, "duck");
+    for (const auto& c : in_frame("use_shader")) EXPECT_NE(c.name, "duck");
 
-    sync.values["draw_duck"] = 0.5f;
+    tracks.set({{"draw_duck", 0.5f}});
     frame();
     const auto draws = in_frame("model.draw");
     ASSERT_EQ(draws.size(), 1u);
@@ -477,31 +370,14 @@ TEST_F(versewall_module, duck_is_drawn_from_one_half_with_the_rest_pose_matrices
     EXPECT_TRUE(s.depth_write());
     EXPECT_FALSE(s.blending());
     EXPECT_TRUE(s.face_culling());
-    EXPECT_EQ(draws[0].bound, -1);
+    EXPECT_EQ(draws[0].framebuffer, 0);
 
     std::map<std::string, std::vector<float>> matrices;
-    for (const auto& e : frame_events)
-        if (e.op == "set_matrix" && e.program == "duck") matrices[e.uniform] = e.values;
+    for (const auto& c : in_frame("set_matrix"))
+        if (c.name == "duck") matrices[c.uniform] = c.values;
     EXPECT_EQ(matrices["modelmat_IT"], translation(0, -1, 0));
     EXPECT_EQ(matrices["ws_to_vs"], translation(0, 0, -7));
-    versewall::cCamera camera = versewall::duck_camera(ctx.viewport_values);
+    versewall::cCamera camera = versewall::duck_camera(ctx->viewport());
     const versewall::mat4 mvp = versewall::multiply(versewall::duck_model_matrix(0, 0, 0), camera.view_projection());
     EXPECT_EQ(matrices["mvp"], std::vector<float>(mvp.m, mvp.m + 16));
-}
-
-TEST(versewall_duck, a_refused_model_skips_the_pass) {
-    cLoadedModule module;
-    ASSERT_TRUE(module.loaded());
-    cRecordingContext ctx;
-    ctx.give_model = false;
-    cFakeSync sync;
-    sync.values["draw_duck"] = 1.0f;
-    cFakeInput input(&ctx, &sync);
-    cRenderModuleBase* scene = module.create();
-    scene->init(&input);
-    scene->render(&input);
-    EXPECT_EQ(ctx.count("model.draw"), 0);
-    for (const auto& e : ctx.of("use_shader")) EXPECT_NE(e.program, "duck");
-    EXPECT_TRUE(ctx.stack.empty());
-    module.destroy(&scene);
 }
