@@ -1,7 +1,7 @@
 // Levels on the 0 to 255 scale: "levels_inout" is (input black, input white, output black,
 // output white) and "gamma" the exponent on the normalised input. Gamma above 1 deepens the
 // mid-tones, so the glow gathers round bright words instead of washing over a bright (kick)
-// background.
+// background. Source and destination have the same size, so the fetch reads one texel unfiltered.
 #version 330
 
 uniform sampler2DRect tex0;
@@ -12,7 +12,7 @@ in vec2 uv;
 out vec4 frag_color;
 
 void main() {
-    vec3 c = texture(tex0, uv).rgb * 255.0;
+    vec3 c = texelFetch(tex0, ivec2(uv)).rgb * 255.0;
     float range = max(levels_inout.y - levels_inout.x, 1.0);
     vec3 t = clamp((c - vec3(levels_inout.x)) / range, 0.0, 1.0);
     t = pow(t, vec3(max(gamma.x, 0.01)));
