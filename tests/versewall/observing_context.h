@@ -3,6 +3,7 @@
 // of the state stack and the framebuffer GL has bound at that moment. It never answers in the
 // real context's place: programs, textures, models, targets and leases are the real ones.
 #pragma once
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -42,6 +43,7 @@ public:
     gfxContext& real() { return real_; }
     std::vector<cCall> calls;
     std::map<std::pair<int, int>, int> held, peak;  // leases out now, and the most at once, by size
+    std::function<void(const cCall&)> on_call;      // sees each call (op and names) before the real one
 
     std::vector<cCall> of(const std::string& op, size_t from = 0) const {
         std::vector<cCall> out;
@@ -70,6 +72,7 @@ public:
         c.depth = real_.render_state().depth();
         c.framebuffer = bound_framebuffer();
         calls.push_back(std::move(c));
+        if (on_call) on_call(calls.back());
         return calls.back();
     }
 
