@@ -21,6 +21,7 @@
 #include "gfx/context/gfx_context.h"
 #include "gfx/gl/gl_entry_points.h"
 #include "gfx/window/window.h"
+#include "support/hidden_window.h"
 #include "support/temp_dir.h"
 
 // ---- images ----
@@ -86,14 +87,7 @@ public:
             std::filesystem::remove_all(instance().dir_.path(), ignored);
         });
 
-        cWindowDesc desc;
-        desc.width = desc.render_width = 1280;
-        desc.height = desc.render_height = 720;
-        desc.fullscreen = false;
-        desc.show = false;
-        window_ = std::make_unique<cWindow>();
-        window_->open(desc);
-        load_extensions();
+        window_ = open_hidden_window();
     }
 
     static cGLStage& instance() {

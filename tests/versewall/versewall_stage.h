@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "gfx/window/window.h"
+#include "support/hidden_window.h"
 #include "host/audio/audio_test_media.h"
 #include "host/sound/sound_module_bass.h"
 #include "host/sync/sync_device.h"
@@ -41,14 +42,7 @@ public:
         std::filesystem::create_directory_symlink(DEMO_SOURCE_DIR "/data", dir_ / "data");
         ASSERT_EQ(::chdir(dir_.path().c_str()), 0) << dir_.path();
 
-        cWindowDesc desc;
-        desc.width = desc.render_width = 1280;
-        desc.height = desc.render_height = 720;
-        desc.fullscreen = false;
-        desc.show = false;
-        window_ = std::make_unique<cWindow>();
-        window_->open(desc);
-        load_extensions();
+        window_ = open_hidden_window();
 
         cCaptureStream out(STDOUT_FILENO), err(STDERR_FILENO);
         sound_.init_device(nullptr, 0);
