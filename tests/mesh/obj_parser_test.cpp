@@ -259,12 +259,26 @@ TEST(ObjFaces, a_second_load_starts_afresh_but_keeps_the_flags) {
 
 // ---- faces that cannot be assembled are refused ----
 
+// A file that the loader must refuse, and the reason its error line gives.
+struct cRefusal {
+    const char* text;
+    const char* message;
+};
+
+template <size_t N>
+void expect_refused(const cRefusal (&cases)[N]) {
+    for (const cRefusal& c : cases) {
+        cTempDir dir;
+        cObjLoader loader;
+        std::string err = load_text(loader, dir, c.text);
+        EXPECT_EQ(err, parse_frame(dir / "mesh.obj") + "## ERROR in \"" + (dir / "mesh.obj") + "\" " + c.message +
+                           "; the file is not loaded\n");
+        EXPECT_TRUE(loader.refused()) << c.text;
+    }
+}
+
 TEST(ObjRefusal, indices_outside_their_arrays_are_reported_with_the_line_and_refused) {
-    struct cCase {
-        const char* text;
-        const char* message;
-    };
-    const cCase cases[] = {
+    const cRefusal cases[] = {
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 9\n", "line 4: position 9 does not exist (the file has 3)"},
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 0 1 2\n", "line 4: position 0 does not exist (the file has 3)"},
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 99999999999999\n",
@@ -275,22 +289,11 @@ TEST(ObjRefusal, indices_outside_their_arrays_are_reported_with_the_line_and_ref
          "line 6: normal 4 does not exist (the file has 1)"},
         {"f 1 2 3\n", "line 1: position 1 does not exist (the file has 0)"},
     };
-    for (const cCase& c : cases) {
-        cTempDir dir;
-        cObjLoader loader;
-        std::string err = load_text(loader, dir, c.text);
-        EXPECT_EQ(err, parse_frame(dir / "mesh.obj") + "## ERROR in \"" + (dir / "mesh.obj") + "\" " + c.message +
-                           "; the file is not loaded\n");
-        EXPECT_TRUE(loader.refused()) << c.text;
-    }
+    expect_refused(cases);
 }
 
 TEST(ObjRefusal, faces_missing_texcoords_or_normals_that_the_flags_ask_for_are_refused) {
-    struct cCase {
-        const char* text;
-        const char* message;
-    };
-    const cCase cases[] = {
+    const cRefusal cases[] = {
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nf 1/1 2 3/1\n", "line 5: the face has 3 positions but 2 texture coordinates"},
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nf 1//1 2//1 3//1\n", "line 5: the face has 3 positions but 0 texture coordinates"},
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nf 1//1 2/1 3//1\n", "line 5: the face has 3 positions but 2 normals"},
@@ -299,14 +302,7 @@ TEST(ObjRefusal, faces_missing_texcoords_or_normals_that_the_flags_ask_for_are_r
         // A corner without a position would pair the others with the wrong attributes.
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nf 1/1 2/1 x/1 3/1\n", "line 5: the face has 3 positions but 4 texture coordinates"},
     };
-    for (const cCase& c : cases) {
-        cTempDir dir;
-        cObjLoader loader;
-        std::string err = load_text(loader, dir, c.text);
-        EXPECT_EQ(err, parse_frame(dir / "mesh.obj") + "## ERROR in \"" + (dir / "mesh.obj") + "\" " + c.message +
-                           "; the file is not loaded\n");
-        EXPECT_TRUE(loader.refused()) << c.text;
-    }
+    expect_refused(cases);
 }
 
 TEST(ObjRefusal, a_refused_loader_assembles_nothing) {

@@ -5,12 +5,19 @@
 
 #include "gfx/window/window.h"
 
-inline std::unique_ptr<cWindow> open_hidden_window() {
+// The description the host opens its window with (1280 x 720, render size the same).
+inline cWindowDesc show_window_desc(bool fullscreen, bool show) {
     cWindowDesc desc;
     desc.width = desc.render_width = 1280;
     desc.height = desc.render_height = 720;
-    desc.fullscreen = false;
-    desc.show = false;
+    desc.fullscreen = fullscreen;
+    desc.use_window_height = false;
+    desc.show = show;
+    return desc;
+}
+
+inline std::unique_ptr<cWindow> open_hidden_window() {
+    const cWindowDesc desc = show_window_desc(false, false);
     auto window = std::make_unique<cWindow>();
     window->open(desc);
     load_extensions();

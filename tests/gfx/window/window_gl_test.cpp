@@ -14,19 +14,11 @@
 #include "gfx/window/letterbox_gl.h"
 #include "gfx/window/window.h"
 #include "support/capture_stream.h"
+#include "support/hidden_window.h"
 
 namespace {
 
-cWindowDesc host_desc(bool fullscreen = false) {
-    cWindowDesc desc;
-    desc.width = 1280;
-    desc.height = 720;
-    desc.render_width = 1280;
-    desc.render_height = 720;
-    desc.fullscreen = fullscreen;
-    desc.show = true;
-    return desc;
-}
+cWindowDesc host_desc(bool fullscreen = false) { return show_window_desc(fullscreen, true); }
 
 // ---- a GL_EXTENSIONS string of our choosing, through the table ----
 std::string crafted_extensions;

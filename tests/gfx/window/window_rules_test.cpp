@@ -4,6 +4,7 @@
 
 #include "gfx/window/letterbox.h"
 #include "gfx/window/window.h"
+#include "support/hidden_window.h"
 
 namespace {
 
@@ -29,12 +30,7 @@ TEST(has_extension_in, finds_first_and_last_tokens_and_survives_odd_spacing) {
 }
 
 TEST(render_size, follows_render_fields_or_window_height) {
-    cWindowDesc host;
-    host.width = 1280;
-    host.height = 720;
-    host.render_width = 1280;
-    host.render_height = 720;
-    host.fullscreen = true;
+    cWindowDesc host = show_window_desc(true, true);
     EXPECT_EQ(render_width_of(host), 1280);
     EXPECT_EQ(render_height_of(host), 720);
 

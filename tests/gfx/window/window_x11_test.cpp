@@ -11,17 +11,12 @@
 #include "gfx/window/letterbox_gl.h"
 #include "gfx/window/window.h"
 #include "support/capture_stream.h"
+#include "support/hidden_window.h"
 
 namespace {
 
 TEST(window_on_x11, opens_full_screen_like_the_show_and_warns_about_nothing) {
-    cWindowDesc desc;
-    desc.width = 1280;
-    desc.height = 720;
-    desc.render_width = 1280;
-    desc.render_height = 720;
-    desc.fullscreen = true;
-    desc.show = true;
+    const cWindowDesc desc = show_window_desc(true, true);
 
     cWindow window;
     cCaptureStream out(STDOUT_FILENO);
