@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "gfx/gl/gl_entry_points.h"
-#include "host/files/file_utils.h"
+#include "base/files/file_utils.h"
 
 namespace {
 

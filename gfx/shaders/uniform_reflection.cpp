@@ -6,7 +6,7 @@
 
 #include "gfx/gl/gl_entry_points.h"
 #include "gfx/shaders/uniform_types.h"
-#include "host/log/console.h"
+#include "base/log/console.h"
 
 void reflect_uniforms(uint32_t program, cShaderProgram& record) {
     GLint count = 0;

@@ -10,7 +10,7 @@
 #include "gfx/gl/gl_entry_points.h"
 #include "gfx/textures/image_file.h"
 #include "gfx/textures/texture_codes.h"
-#include "host/log/console.h"
+#include "base/log/console.h"
 
 using namespace texture_codes;
 

@@ -6,7 +6,7 @@
 
 #include "gfx/context/gfx_context.h"
 #include "host/app/host_constants.h"
-#include "host/files/file_utils.h"
+#include "base/files/file_utils.h"
 #include "host/modules/module_input.h"
 #include "host/modules/module_manager.h"
 #include "host/sync/sync_device.h"

@@ -3,8 +3,8 @@
 #include <iostream>
 
 #include "host/app/demo_host.h"
-#include "host/files/file_utils.h"
-#include "host/log/console.h"
+#include "base/files/file_utils.h"
+#include "base/log/console.h"
 
 int main() {
     redirect_console();

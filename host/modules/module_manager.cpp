@@ -6,7 +6,7 @@
 #include <iostream>
 #include <utility>
 
-#include "host/files/file_utils.h"
+#include "base/files/file_utils.h"
 #include "host/modules/dynamic_library.h"
 #include "host/modules/module_config.h"
 

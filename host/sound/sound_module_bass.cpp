@@ -11,7 +11,7 @@
 #include <limits>
 
 #include "host/audio/audio_api.h"
-#include "host/files/file_utils.h"
+#include "base/files/file_utils.h"
 
 namespace {
 

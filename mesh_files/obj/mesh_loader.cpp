@@ -2,7 +2,7 @@
 // path helpers; never opens a file.
 #include "mesh_files/obj/mesh_loader.h"
 
-#include "host/files/file_utils.h"
+#include "base/files/file_utils.h"
 
 namespace {
 

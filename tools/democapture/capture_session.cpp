@@ -13,7 +13,7 @@
 
 #include "gfx/gl/gl_entry_points.h"
 #include "host/app/demo_host.h"
-#include "host/files/file_utils.h"
+#include "base/files/file_utils.h"
 #include "tools/democapture/capture_config.h"
 #include "tools/democapture/capture_options.h"
 #include "tools/democapture/capture_stats.h"

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "host/files/file_utils.h"
+#include "base/files/file_utils.h"
 #include "host/modules/module_manager.h"
 #include "host/sync/sync_device.h"
 #include "module_input.h"

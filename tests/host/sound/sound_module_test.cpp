@@ -12,7 +12,7 @@
 
 #include "../audio/audio_test_media.h"
 #include "host/audio/audio_api.h"
-#include "host/files/file_utils.h"
+#include "base/files/file_utils.h"
 #include "host/sound/sound_module_bass.h"
 #include "support/capture_stream.h"
 #include "support/temp_dir.h"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "host/files/file_utils.h"
+#include "base/files/file_utils.h"
 #include "host/sync/sync_device.h"
 #include "support/capture_stream.h"
 #include "track_file_writer.h"

@@ -9,7 +9,7 @@
 
 #include "capture_test_support.h"
 #include "host/audio/audio_api.h"
-#include "host/files/file_utils.h"
+#include "base/files/file_utils.h"
 #include "host/sound/sound_module_bass.h"
 #include "support/temp_dir.h"
 #include "tools/democapture/capture_options.h"

@@ -1,4 +1,4 @@
-#include "host/log/console.h"
+#include "base/log/console.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

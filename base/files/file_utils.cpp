@@ -15,7 +15,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "host/log/console.h"
+#include "base/log/console.h"
 
 std::string current_directory() {
     char buffer[PATH_MAX];

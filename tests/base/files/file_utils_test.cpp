@@ -1,4 +1,4 @@
-#include "host/files/file_utils.h"
+#include "base/files/file_utils.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
