@@ -21,3 +21,17 @@ constexpr std::size_t kSyncTrackPathCapacity = 260;
 // the file starts with a 4-byte key count.
 constexpr std::size_t kSyncKeyCountBytes = 4;
 constexpr std::size_t kSyncKeyBytes = 9;
+
+// ---- the track source (the text form of every track, "data/sync/show.tracks") ----
+// The human-edited source of every track of the show, relative to the show directory.
+constexpr const char* kSyncSourcePath = "data/sync/show.tracks";
+constexpr int kSyncRowsPerBeatInt = static_cast<int>(kSyncRowsPerBeat);
+
+// Key lines in their canonical form: two spaces, the position padded to 9 characters, the
+// value padded to 11, then the interpolation name. A longer token is followed by one space.
+constexpr const char* kSyncKeyIndent = "  ";
+constexpr std::size_t kSyncPositionWidth = 9;
+constexpr std::size_t kSyncValueWidth = 11;
+
+// Track names become part of a file path that the show builds in a 260-character buffer.
+constexpr std::size_t kSyncMaxTrackNameLength = 128;

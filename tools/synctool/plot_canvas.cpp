@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "tools/synctool/bitmap_font.h"
+#include "base/font/bitmap_font.h"
 
 namespace {
 

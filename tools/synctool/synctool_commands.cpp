@@ -18,10 +18,10 @@
 #include "host/sync/sync_device.h"
 #include "host/sync/sync_store.h"
 #include "tools/synctool/synctool_config.h"
-#include "tools/synctool/track_file.h"
+#include "host/sync/track_file.h"
 #include "tools/synctool/track_plot.h"
-#include "tools/synctool/track_source.h"
-#include "tools/synctool/track_text.h"
+#include "host/sync/track_source.h"
+#include "host/sync/track_text.h"
 
 namespace {
 

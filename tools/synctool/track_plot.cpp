@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "tools/synctool/synctool_config.h"
-#include "tools/synctool/track_text.h"
+#include "host/sync/track_text.h"
 
 namespace {
 

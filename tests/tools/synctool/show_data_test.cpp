@@ -11,7 +11,7 @@
 #include "host/sync/sync_device.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
-#include "tools/synctool/track_source.h"
+#include "host/sync/track_source.h"
 
 namespace {
 

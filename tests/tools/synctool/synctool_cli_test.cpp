@@ -9,7 +9,7 @@
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 #include "tools/synctool/track_plot.h"
-#include "tools/synctool/track_source.h"
+#include "host/sync/track_source.h"
 
 namespace {
 

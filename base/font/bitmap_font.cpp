@@ -1,6 +1,6 @@
 // The glyphs of the plot font, drawn by hand on a 5 x 7 grid.
 // Depends on nothing; must stay plain constant data.
-#include "tools/synctool/bitmap_font.h"
+#include "base/font/bitmap_font.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Parser of the track source. Depends on track_text for positions, values and names.
 // It reports every problem it finds (so one run shows them all) and never touches files.
-#include "tools/synctool/track_source.h"
+#include "host/sync/track_source.h"
 
 #include <map>
 
-#include "tools/synctool/track_text.h"
+#include "host/sync/track_text.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Track file bytes and the all-or-nothing writer. Depends on POSIX files (mkstemp, rename).
 // Never leaves a half-written ".track" file under a name the show reads.
-#include "tools/synctool/track_file.h"
+#include "host/sync/track_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

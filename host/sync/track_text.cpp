@@ -1,12 +1,12 @@
 // Names, positions and values of the track source, read and written in one canonical form.
 // Depends on <charconv> only; formats and parses, never reads files or throws.
-#include "tools/synctool/track_text.h"
+#include "host/sync/track_text.h"
 
 #include <charconv>
 #include <cmath>
 #include <limits>
 
-#include "tools/synctool/synctool_config.h"
+#include "host/sync/sync_config.h"
 
 namespace {
 
@@ -66,8 +66,8 @@ std::optional<int32_t> parse_position(std::string_view token, cTokenError& error
             error.text = "'" + std::string(token) + "' is not a position (BEAT:ROW such as 12:0, or rROW such as r96)";
             return std::nullopt;
         }
-        if (*in_beat >= kToolRowsPerBeat) {
-            error.text = "row " + std::string(row_text) + " of a beat must be 0 to " + std::to_string(kToolRowsPerBeat - 1) +
+        if (*in_beat >= kSyncRowsPerBeatInt) {
+            error.text = "row " + std::string(row_text) + " of a beat must be 0 to " + std::to_string(kSyncRowsPerBeatInt - 1) +
                          " in '" + std::string(token) + "'";
             return std::nullopt;
         }
@@ -77,7 +77,7 @@ std::optional<int32_t> parse_position(std::string_view token, cTokenError& error
             error.text = "position '" + std::string(token) + "' lies outside the 32-bit row range";
             return std::nullopt;
         }
-        row = *beat * kToolRowsPerBeat + *in_beat;
+        row = *beat * kSyncRowsPerBeatInt + *in_beat;
     }
     if (row < kMin || row > kMax) {
         error.text = "position '" + std::string(token) + "' lies outside the 32-bit row range";
@@ -112,8 +112,8 @@ std::optional<float> parse_value(std::string_view token, cTokenError& error) {
 std::string format_position(int32_t row) {
     // Floor division, so that negative rows read "-1:4" (beat -1, row 4) and round-trip.
     int64_t wide = row;
-    int64_t beat = wide >= 0 ? wide / kToolRowsPerBeat : -((-wide + kToolRowsPerBeat - 1) / kToolRowsPerBeat);
-    int64_t in_beat = wide - beat * kToolRowsPerBeat;
+    int64_t beat = wide >= 0 ? wide / kSyncRowsPerBeatInt : -((-wide + kSyncRowsPerBeatInt - 1) / kSyncRowsPerBeatInt);
+    int64_t in_beat = wide - beat * kSyncRowsPerBeatInt;
     return std::to_string(beat) + ":" + std::to_string(in_beat);
 }
 
@@ -127,14 +127,14 @@ std::string format_value(float value) {
 std::string format_key_line(const cSyncKey& key) {
     std::string_view name = interpolation_name(key.interpolation);
     std::string kind = name.empty() ? "code" + std::to_string(key.interpolation) : std::string(name);
-    return std::string(kToolKeyIndent) + padded(format_position(key.row), kToolPositionWidth) +
-           padded(format_value(key.value), kToolValueWidth) + kind;
+    return std::string(kSyncKeyIndent) + padded(format_position(key.row), kSyncPositionWidth) +
+           padded(format_value(key.value), kSyncValueWidth) + kind;
 }
 
 std::string format_track_header(std::string_view name) { return "track " + std::string(name); }
 
 bool is_valid_track_name(std::string_view name) {
-    if (name.empty() || name.size() > kToolMaxTrackNameLength) return false;
+    if (name.empty() || name.size() > kSyncMaxTrackNameLength) return false;
     for (char c : name) {
         bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
         if (!ok) return false;

@@ -1,4 +1,4 @@
-#include "tools/synctool/track_source.h"
+#include "host/sync/track_source.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <limits>
 #include <random>
 
-#include "tools/synctool/track_text.h"
+#include "host/sync/track_text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/synctool/track_file.h"
+#include "host/sync/track_file.h"
 
 #include <gtest/gtest.h>
 

@@ -31,7 +31,7 @@ std::optional<float> parse_value(std::string_view token, cTokenError& error);
 // reads back as the same float.
 std::string format_position(int32_t row);
 std::string format_value(float value);
-// "  12:3     0.5        linear" (widths from synctool_config.h). A key whose
+// "  12:3     0.5        linear" (widths from sync_config.h). A key whose
 // interpolation code has no name gets "code<N>", which the parser refuses on purpose.
 std::string format_key_line(const cSyncKey& key);
 // "track NAME"
