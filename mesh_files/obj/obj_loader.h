@@ -30,7 +30,8 @@ public:
     // length, is reported with its line and the load is refused.
     void load_file(const std::string& path) override;
     // Splits every face of more than three corners into a fan around its first corner; the new
-    // triangles go to the end of the face list.
+    // triangles go to the end of the face list. A face of fewer than three corners stops it
+    // there; in a file with normals that refuses the load (without, smooth_normals does).
     void triangulate() override;
     // Rebuilds the arrays with one vertex per position (not used by the player).
     void unify_by_position() override;
@@ -38,7 +39,8 @@ public:
     void smooth_normals() override;
 
     // Writes the indexed mesh: one vertex per distinct (position, normal, texcoord) index
-    // combination, numbered in that order; triangle indices sorted by group; group ranges.
+    // combination, numbered in that order; triangle indices sorted by group; group ranges, the
+    // first of which starts at index 0 (faces before the first "g" are drawn with it).
     // Makes smooth normals first when the file had none. Writes nothing when refused.
     void build_arrays(uint8_t& flags, std::vector<float>& out_positions, std::vector<float>& out_normals,
                       std::vector<float>& out_texcoords, std::vector<uint32_t>& out_indices,
