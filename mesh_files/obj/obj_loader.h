@@ -29,6 +29,10 @@ public:
     // length. A face whose indices point outside their arrays, or whose lists disagree in
     // length, is reported with its line and the load is refused.
     void load_file(const std::string& path) override;
+    // Parses and checks text that is already in memory exactly as load_file does a file's
+    // bytes; name stands for the file in the messages. Any bytes, with or without a final
+    // line feed; nothing is read past size.
+    void load_text(const std::string& name, const char* text, std::size_t size);
     // Splits every face of more than three corners into a fan around its first corner; the new
     // triangles go to the end of the face list. A face of fewer than three corners stops it
     // there; in a file with normals that refuses the load (without, smooth_normals does).
@@ -54,6 +58,7 @@ public:
     void set_verbose(bool verbose) { verbose_ = verbose; }
 
 private:
+    void read_text(const char* text, std::size_t size);
     void parse(const char* text, const char* end, cObjParseState& state);
     void check_faces();
     void reserve_for(std::size_t bytes);
