@@ -35,7 +35,7 @@ for harness in "${harnesses[@]}"; do
   # shellcheck disable=SC2086
   if "$binary" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
        -artifact_prefix="$work/findings/" ${FUZZ_ARGS:-} "$work/corpus" "$seeds" >"$log" 2>&1; then
-    grep -E '^#[0-9]+ +DONE' "$log" | tail -1 | sed 's/^/#   /' || true
+    grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 | sed 's/^/#   /' || true
     grep -E '^stat::(number_of_executed_units|average_exec_per_sec)' "$log" | sed 's/^/#   /' || true
   else
     echo "## ERROR: $harness found a fault; the input is in $work/findings/ and the report in $log" >&2
