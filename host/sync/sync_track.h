@@ -27,8 +27,9 @@ struct cSyncTrack {
 };
 
 // Index of the key at row (the last of several keys on that row), or else of the last key
-// below row; -1 when row lies before the first key or the track has no keys. Keys are expected in strictly increasing row order;
-// other orders give some index but never read outside the keys.
+// below row; -1 when row lies before the first key or the track has no keys. Keys are
+// expected in increasing row order; other orders give some index but never read outside the
+// keys.
 int32_t find_key(const cSyncTrack& track, int32_t row);
 
 // The track's value at a fractional row: 0 without keys, the first key's value before it,
