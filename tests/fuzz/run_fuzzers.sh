@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the fuzz harnesses one after the other, SECONDS each (0: no time limit, e.g. with
 # FUZZ_ARGS=-runs=1000000), over a working copy of each committed corpus; fails when any of them
-# finds a fault and says where the input is. Builds the clang configuration first when needed.
+# finds a fault (a crash, a sanitizer report, a broken check, an input running over 30 s) and
+# says where the input is. Builds the clang configuration first when needed.
 # Usage: tests/fuzz/run_fuzzers.sh SECONDS [HARNESS...]
 #   FUZZ_BUILD_DIR  build directory of the harnesses (default build-fuzz)
 #   FUZZ_ARGS       more libFuzzer options, e.g. "-runs=1000000" or "-max_len=8192"
@@ -33,7 +34,7 @@ for harness in "${harnesses[@]}"; do
   echo "# fuzzing $harness for ${seconds} s (log: $log)"
   # New inputs go to the working corpus; the committed seeds are only read.
   # shellcheck disable=SC2086
-  if "$binary" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+  if "$binary" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
        -artifact_prefix="$work/findings/" ${FUZZ_ARGS:-} "$work/corpus" "$seeds" >"$log" 2>&1; then
     grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 | sed 's/^/#   /' || true
     grep -E '^stat::(number_of_executed_units|average_exec_per_sec)' "$log" | sed 's/^/#   /' || true
