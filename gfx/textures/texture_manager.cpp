@@ -1,15 +1,14 @@
-// Texture creation and the file-texture cache. Depends on the GL entry-point table, FreeImage
-// and the host's assertion; never keeps a decoded image after its upload.
+// Texture creation and the file-texture cache. Depends on the GL entry-point table, the image
+// preparation of texture_image.h and the host's assertion; never keeps a decoded image after
+// its upload.
 #include "gfx/textures/texture_manager.h"
-
-#include <FreeImage.h>
 
 #include <cstdlib>
 #include <iostream>
 
 #include "gfx/gl/gl_entry_points.h"
-#include "gfx/textures/image_file.h"
 #include "gfx/textures/texture_codes.h"
+#include "gfx/textures/texture_image.h"
 #include "base/log/console.h"
 
 using namespace texture_codes;
@@ -45,38 +44,15 @@ cTexture* cTextureManager::find(const std::string& path) const {
 cTexture* cTextureManager::load_texture(const std::string& path, bool mipmaps, int32_t wrap, int32_t kind) {
     if (cTexture* cached = find(path)) return cached;
 
-    cImage image = load_image(path);
-    // A failed decode reads as 0 x 0 at 0 bits per pixel.
-    const int32_t width = image.bitmap ? static_cast<int32_t>(FreeImage_GetWidth(image.bitmap)) : 0;
-    const int32_t height = image.bitmap ? static_cast<int32_t>(FreeImage_GetHeight(image.bitmap)) : 0;
-    const unsigned bpp = image.bitmap ? FreeImage_GetBPP(image.bitmap) : 0;
-
-    if (kind == kind_automatic) {
-        kind = resolve_kind(width, height);
-        if (kind == kind_rectangle) mipmaps = false;
-    }
-
-    int32_t format = 0, internal_format = 0;
-    if (bpp == 32) {
-        format = format_bgra;
-        internal_format = format_rgba8;
-    } else if (bpp == 24) {
-        format = format_bgr;
-        internal_format = format_rgb8;
-    } else {
-        refuse_image(path, bpp);
-    }
-    // 32-bit float or integer pixels have the right size but are not colour bytes; uploading
-    // them as BGRA would show garbage, so they are refused like any other depth.
-    if (FreeImage_GetImageType(image.bitmap) != FIT_BITMAP) {
+    cTextureImage prepared = prepare_texture_image(path, mipmaps, kind);
+    if (prepared.problem == eTextureImageProblem::not_colour_bytes)
         std::cerr << "## ERROR: \"" << path << "\" does not hold 8-bit colour channels" << std::endl;
-        refuse_image(path, bpp);
-    }
+    if (prepared.problem != eTextureImageProblem::none) refuse_image(path, prepared.bits_per_pixel);
 
-    cTexture* texture = create_texture(width, height, 0, kind, wrap, format, internal_format, mipmaps,
-                                       FreeImage_GetBits(image.bitmap));
+    cTexture* texture = create_texture(prepared.width, prepared.height, 0, prepared.kind, wrap, prepared.format,
+                                       prepared.internal_format, prepared.mipmaps, prepared.pixels);
     textures_[path] = texture;
-    unload_image(image);
+    unload_image(prepared.image);
     return texture;
 }
 

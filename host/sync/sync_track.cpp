@@ -32,6 +32,8 @@ int32_t find_key(const cSyncTrack& track, int32_t row) {
         } else if (at > row) {
             hi = mid;
         } else {
+            // Of several keys on one row the last one holds from that row on.
+            while (mid + 1 < track.key_count && track.keys[mid + 1].row == row) ++mid;
             return mid;
         }
     }
@@ -40,6 +42,9 @@ int32_t find_key(const cSyncTrack& track, int32_t row) {
 
 double value_at(const cSyncTrack& track, double row) {
     if (track.key_count <= 0 || !track.keys) return 0.0;
+    // Before the first key (NaN included). Said here, not left to the search, because rows
+    // below the 32-bit range are pinned to its lowest row, where a first key may sit.
+    if (!(row >= static_cast<double>(track.keys[0].row))) return track.keys[0].value;
     int32_t i = find_key(track, row_index(row));
     if (i < 0) return track.keys[0].value;
     if (i > track.key_count - 2) return track.keys[track.key_count - 1].value;
@@ -48,9 +53,13 @@ double value_at(const cSyncTrack& track, double row) {
     const cSyncKey& k1 = track.keys[i + 1];
     // The row difference is an integer difference; 64 bits keep it exact for any two rows.
     double span = static_cast<double>(static_cast<int64_t>(k1.row) - static_cast<int64_t>(k0.row));
+    // Keys out of order (a file the reader does not check) make no segment: hold the key.
+    if (span <= 0.0) return k0.value;
     double t = (row - static_cast<double>(k0.row)) / span;
-    // The value difference is formed in single precision, everything after it in double.
-    float d = k1.value - k0.value;
+    // The value difference is formed in single precision, everything after it in double;
+    // only two values more than the float range apart need the double difference.
+    float d_single = k1.value - k0.value;
+    double d = std::isfinite(d_single) ? d_single : static_cast<double>(k1.value) - static_cast<double>(k0.value);
     switch (k0.interpolation) {
         case kSyncStep:
             return k0.value;

@@ -26,11 +26,13 @@ struct cSyncTrack {
     int32_t key_count = 0;             // 0 for a track without a (readable) file
 };
 
-// Index of the key at row, or else of the last key below row; -1 when row lies before the
-// first key or the track has no keys. Keys are expected in strictly increasing row order;
-// other orders give some index but never read outside the keys.
+// Index of the key at row (the last of several keys on that row), or else of the last key
+// below row; -1 when row lies before the first key or the track has no keys. Keys are
+// expected in increasing row order; other orders give some index but never read outside the
+// keys.
 int32_t find_key(const cSyncTrack& track, int32_t row);
 
 // The track's value at a fractional row: 0 without keys, the first key's value before it,
-// the last key's value at or after it, otherwise the earlier key's interpolation.
+// the last key's value at or after it, otherwise the earlier key's interpolation. Finite
+// whenever the keys' values are, whatever the rows and the values' distance.
 double value_at(const cSyncTrack& track, double row);

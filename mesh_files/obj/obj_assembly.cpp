@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <limits>
 #include <unordered_map>
 
 #include "mesh_files/obj/mesh_config.h"
@@ -21,6 +22,14 @@ void cObjLoader::triangulate() {
         uint32_t k = faces[f].position_count;
         if (k < 3) {
             std::cerr << "Malformed face. " << k << " vertices in face. Aborting triangulation" << std::endl;
+            // Without normals, smooth_normals meets the face and ends the load. With them
+            // nothing would: the face would go into the index array as a broken triangle and
+            // shift every later one, so the load is refused here.
+            if (with_normals) {
+                std::cerr << "## ERROR in \"" << path_ << "\" line " << faces[f].line << ": the face has " << k
+                          << " corners, fewer than three; the file is not loaded" << std::endl;
+                refused_ = true;
+            }
             return;
         }
         // A fan around corner 0: (0, k-2, k-1) goes to the end of the list, then the face
@@ -60,11 +69,13 @@ void cObjLoader::triangulate() {
 namespace {
 
 // Divides the vector by its length. The float computation is the usual one; when it cannot
-// give a finite unit vector (a length that underflows or overflows in float) the length is
-// taken in double, and a vector with no direction at all gets the fallback normal.
+// give a unit vector (a squared length that overflows, or that falls below the normal floats,
+// where too few of its digits are left) the length is taken in double, and a vector with no
+// direction at all gets the fallback normal.
 void normalize_or_fallback(float* n) {
-    float length = std::sqrt(std::fabs(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]));
-    if (length > 0.0f && std::isfinite(length)) {
+    float squared = std::fabs(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    if (squared >= std::numeric_limits<float>::min() && std::isfinite(squared)) {
+        float length = std::sqrt(squared);
         float x = n[0] / length, y = n[1] / length, z = n[2] / length;
         if (std::isfinite(x) && std::isfinite(y) && std::isfinite(z)) {
             n[0] = x, n[1] = y, n[2] = z;
@@ -255,7 +266,10 @@ void cObjLoader::build_arrays(uint8_t& flags, std::vector<float>& out_positions,
         for (uint32_t i = 0; i < face.position_count; ++i, ++corner)
             *index++ = table.find_or_add(corner->position, corner->normal, with_texcoords ? corner->texcoord : -1);
     }
+    // Faces before the first "g" (group -1) open no range of their own; the first range starts
+    // at index 0 so that they are drawn with it, and the groups keep their positions.
     if (out_ranges.empty()) out_ranges.push_back({0, 0});
+    out_ranges.front().first = 0;
     out_ranges.push_back({static_cast<int32_t>(out_indices.size()), -1});
 
     // Number the vertices in the order of (position, normal, texcoord) and gather their

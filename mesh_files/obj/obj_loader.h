@@ -29,8 +29,13 @@ public:
     // length. A face whose indices point outside their arrays, or whose lists disagree in
     // length, is reported with its line and the load is refused.
     void load_file(const std::string& path) override;
+    // Parses and checks text that is already in memory exactly as load_file does a file's
+    // bytes; name stands for the file in the messages. Any bytes, with or without a final
+    // line feed; nothing is read past size.
+    void load_text(const std::string& name, const char* text, std::size_t size);
     // Splits every face of more than three corners into a fan around its first corner; the new
-    // triangles go to the end of the face list.
+    // triangles go to the end of the face list. A face of fewer than three corners stops it
+    // there; in a file with normals that refuses the load (without, smooth_normals does).
     void triangulate() override;
     // Rebuilds the arrays with one vertex per position (not used by the player).
     void unify_by_position() override;
@@ -38,7 +43,8 @@ public:
     void smooth_normals() override;
 
     // Writes the indexed mesh: one vertex per distinct (position, normal, texcoord) index
-    // combination, numbered in that order; triangle indices sorted by group; group ranges.
+    // combination, numbered in that order; triangle indices sorted by group; group ranges, the
+    // first of which starts at index 0 (faces before the first "g" are drawn with it).
     // Makes smooth normals first when the file had none. Writes nothing when refused.
     void build_arrays(uint8_t& flags, std::vector<float>& out_positions, std::vector<float>& out_normals,
                       std::vector<float>& out_texcoords, std::vector<uint32_t>& out_indices,
@@ -52,6 +58,7 @@ public:
     void set_verbose(bool verbose) { verbose_ = verbose; }
 
 private:
+    void read_text(const char* text, std::size_t size);
     void parse(const char* text, const char* end, cObjParseState& state);
     void check_faces();
     void reserve_for(std::size_t bytes);

@@ -108,7 +108,17 @@ void cObjLoader::load_file(const std::string& path) {
         refuse_and_exit();
         return;
     }
+    read_text(bytes.data(), bytes.size());
+}
 
+void cObjLoader::load_text(const std::string& name, const char* text, std::size_t size) {
+    refused_ = false;
+    path_ = name;
+    std::cerr << "-\ncObjLoader::load_file parsing " << name << " ... ";
+    read_text(text, size);
+}
+
+void cObjLoader::read_text(const char* text, std::size_t size) {
     positions.clear();
     normals.clear();
     texcoords.clear();
@@ -116,14 +126,13 @@ void cObjLoader::load_file(const std::string& path) {
     corners.clear();
     // The parser wants every piece of text to end with a line feed. Everything up to the
     // last line feed is parsed where it lies; an unterminated last line is copied first.
-    reserve_for(bytes.size());
+    reserve_for(size);
     cObjParseState state;
-    const char* text = bytes.data();
-    const char* last_feed = static_cast<const char*>(::memrchr(text, '\n', bytes.size()));
+    const char* last_feed = size > 0 ? static_cast<const char*>(::memrchr(text, '\n', size)) : nullptr;
     if (last_feed) parse(text, last_feed, state);
     const char* tail = last_feed ? last_feed + 1 : text;
-    if (!refused_ && tail < text + bytes.size()) {
-        std::string rest(tail, text + bytes.size());
+    if (!refused_ && tail < text + size) {
+        std::string rest(tail, text + size);
         rest += '\n';
         parse(rest.data(), rest.data() + rest.size() - 1, state);
     }

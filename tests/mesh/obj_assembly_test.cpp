@@ -34,12 +34,14 @@ struct cAssembled {
     cIndexedMesh mesh;
     bool accepted = false;
     std::string messages;
+    std::string path;
 };
 
 cAssembled assemble(const std::string& text) {
     cTempDir dir;
     std::string path = dir.write("mesh.obj", text);
     cAssembled out;
+    out.path = path;
     out.messages = stderr_of([&] { out.accepted = load_indexed_mesh(path, out.mesh); });
     // Drop the parser's frame so that tests see the assembly's own messages.
     std::string frame = parse_frame(path);
@@ -129,6 +131,17 @@ TEST(ObjSmoothNormals, positions_without_area_get_a_finite_fallback_normal) {
     load_text(tiny, dir, "v 0 0 0\nv 1e-30 0 0\nv 0 1e-30 0\nf 1 2 3\n");
     tiny.smooth_normals();
     EXPECT_EQ(tiny.normals, (floats{0, 0, 1, 0, 0, 1, 0, 0, 1}));
+    // Microscopic faces whose squared normal length is a subnormal float: still unit length,
+    // here (0, -1, 1) / sqrt(2).
+    cObjLoader micro;
+    load_text(micro, dir, "v 0 0 0\nv 1e-11 0 0\nv 0 1e-11 1e-11\nf 1 2 3\n");
+    micro.smooth_normals();
+    ASSERT_EQ(micro.normals.size(), 9u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(micro.normals[3 * i], 0.0f) << i;
+        EXPECT_NEAR(micro.normals[3 * i + 1], -0.70710678, 1e-7) << i;
+        EXPECT_NEAR(micro.normals[3 * i + 2], 0.70710678, 1e-7) << i;
+    }
 }
 
 TEST(ObjSmoothNormals, a_face_of_fewer_than_three_corners_ends_the_process) {
@@ -278,6 +291,7 @@ TEST(ObjBuildArrays, random_meshes_assemble_like_the_ordered_table_reference) {
             ++face_counter;
         }
         if (expected_ranges.empty()) expected_ranges.push_back({0, 0});
+        expected_ranges.front().first = 0;  // faces before the first "g" are drawn with the first range
         expected_ranges.push_back({face_counter * 3, -1});
 
         ASSERT_EQ(mesh.positions, expected_positions) << text;
@@ -306,16 +320,19 @@ TEST(ObjBuildArrays, ranges_follow_the_groups_in_ascending_order) {
     EXPECT_EQ(indices_t(grouped.mesh.indices.begin(), grouped.mesh.indices.begin() + 12),
               (indices_t{0, 3, 2, 4, 5, 6, 0, 2, 1, 4, 6, 7}));
 
-    // Faces before the first "g" come first and no range covers them.
-    auto leading = assemble("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\ng a\nf 1 2 3\ng b\ng c\nf 3 2 1\n");
-    EXPECT_EQ(leading.mesh.ranges, (ranges_t{{3, 0}, {6, 2}, {9, -1}}));
+    // Faces before the first "g" come first, inside the first group's range, so that a model
+    // drawn range by range ("usemtl") draws them too; the groups keep their positions.
+    auto leading = assemble("v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl m\nf 1 2 3\ng a\nf 1 2 3\ng b\ng c\nf 3 2 1\n");
+    EXPECT_EQ(leading.mesh.ranges, (ranges_t{{0, 0}, {6, 2}, {9, -1}}));
 }
 
-TEST(ObjBuildArrays, ranges_stay_inside_the_index_array_when_triangulation_stopped) {
+TEST(ObjBuildArrays, a_face_of_fewer_than_three_corners_in_a_file_with_normals_refuses_the_load) {
     auto result = assemble("v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nf 1//1 2//1 3//1\nf 1//1 2//1\ng a\nf 1//1 2//1 3//1\n");
-    EXPECT_EQ(result.messages, "Malformed face. 2 vertices in face. Aborting triangulation\n");
-    EXPECT_EQ(result.mesh.indices.size(), 8u);
-    EXPECT_EQ(result.mesh.ranges, (ranges_t{{5, 0}, {8, -1}}));
+    EXPECT_EQ(result.messages, "Malformed face. 2 vertices in face. Aborting triangulation\n"
+                               "## ERROR in \"" + result.path + "\" line 6: the face has 2 corners, fewer than three; "
+                               "the file is not loaded\n");
+    EXPECT_FALSE(result.accepted);
+    EXPECT_TRUE(result.mesh.indices.empty() && result.mesh.ranges.empty());
 }
 
 // ---- the loading sequence, bounds, file check ----

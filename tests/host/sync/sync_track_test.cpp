@@ -96,10 +96,40 @@ TEST_F(SyncTrackValues, rows_far_outside_the_row_range_land_on_the_end_keys) {
 }
 
 TEST_F(SyncTrackValues, keys_at_the_extreme_rows_interpolate_without_overflow) {
-    const cSyncTrack& track = load({{std::numeric_limits<int32_t>::min(), 0.0f, kSyncLinear},
+    const cSyncTrack& track = load({{std::numeric_limits<int32_t>::min(), 0.25f, kSyncLinear},
                                     {std::numeric_limits<int32_t>::max(), 1.0f, kSyncStep}});
-    EXPECT_NEAR(value_at(track, 0.0), 0.5, 1e-9);
+    EXPECT_NEAR(value_at(track, 0.0), 0.625, 1e-9);
     EXPECT_DOUBLE_EQ(value_at(track, 3e9), 1.0);
+    // Rows below the lowest 32-bit row are still before the first key, not an extrapolation.
+    for (double row : {-2147483648.5, -3e9, -1e300, -std::numeric_limits<double>::infinity()})
+        EXPECT_EQ(value_at(track, row), 0.25) << row;
+}
+
+TEST_F(SyncTrackValues, values_stay_finite_between_keys_on_one_row_or_beyond_the_float_range_apart) {
+    // Two keys on row 10: coming from row 5 the value heads for the first of them; from row 10
+    // on the later one holds and its segment starts.
+    const cSyncTrack& twins = load({{0, 1.0f, kSyncLinear},
+                                    {5, 2.0f, kSyncLinear},
+                                    {10, 3.0f, kSyncLinear},
+                                    {10, 5.0f, kSyncLinear},
+                                    {20, 7.0f, kSyncStep}});
+    EXPECT_DOUBLE_EQ(value_at(twins, 7.5), 2.5);
+    EXPECT_DOUBLE_EQ(value_at(twins, 10.0), 5.0);
+    EXPECT_DOUBLE_EQ(value_at(twins, 10.5), 5.1);
+    EXPECT_DOUBLE_EQ(value_at(twins, 15.0), 6.0);
+
+    // -3e38 to 3e38 is beyond the float range apart: the values in between are the exact
+    // midway points, 0 halfway and a quarter of the way up from the bottom at row 2.5.
+    const float low = -3e38f, high = 3e38f;
+    for (int32_t kind : {kSyncLinear, kSyncSmooth, kSyncQuadratic}) {
+        const cSyncTrack& wide = load({{0, low, kind}, {10, high, kSyncStep}});
+        EXPECT_EQ(value_at(wide, 0.0), low) << kind;
+        EXPECT_EQ(value_at(wide, 10.0), high) << kind;
+        for (double row : {0.5, 2.5, 5.0, 9.999}) EXPECT_TRUE(std::isfinite(value_at(wide, row))) << kind << " " << row;
+    }
+    const cSyncTrack& linear = load({{0, low, kSyncLinear}, {10, high, kSyncStep}});
+    EXPECT_EQ(value_at(linear, 5.0), 0.0);
+    EXPECT_EQ(value_at(linear, 2.5), static_cast<double>(low) / 2.0);
 }
 
 TEST(SyncTrackSearch, finds_the_exact_key_or_the_last_one_below) {
