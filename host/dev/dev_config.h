@@ -36,6 +36,9 @@ constexpr double kRewatchSeconds = 1.0;
 // A rebuilt library is loaded once its size and time stayed the same over this long after the
 // writer closed it.
 constexpr double kLibraryStableSeconds = 0.025;
+// A linker removes its output before it writes it anew; a library removed for longer than this
+// is reported as gone.
+constexpr double kLibraryGoneSeconds = 2.0;
 
 // ---- read-out ----
 constexpr int32_t kReadoutScale = 2;           // screen pixels per font pixel

@@ -63,7 +63,7 @@ cDevSession::cDevSession(cDemoHost& host, const cDevOptions& options)
       watcher_(kSettleSeconds, kMaxSettleSeconds, kRewatchSeconds),
       tracks_(*host.sync),
       assets_(*static_cast<gfxContext*>(host.gfx)),
-      modules_(*host.modules, host.input, kLibraryStableSeconds) {
+      modules_(*host.modules, host.input, kLibraryStableSeconds, kLibraryGoneSeconds) {
     g_session = this;
     host_.window.procedure = dev_window_procedure;
     for (const char* folder : kWatchedDirectories) watcher_.watch(folder);
@@ -240,7 +240,7 @@ void cDevSession::apply_changes(double now) {
             if (written) {
                 modules_.library_written(path, now);
             } else {
-                outcome = modules_.library_removed(path);
+                modules_.library_removed(path, now);
             }
         } else if (path == kSyncSourcePath) {
             if (written) {

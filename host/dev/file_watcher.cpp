@@ -163,7 +163,8 @@ void cFileWatcher::read_events(double now) {
 std::vector<cFileChange> cFileWatcher::poll(double now) {
     std::vector<cFileChange> settled;
     if (fd_ < 0) return settled;
-    read_events(now);
+    read_events(last_poll_ < 0.0 ? now : last_poll_);
+    last_poll_ = now;
     for (cFolder& folder : folders_) {
         if (folder.wd < 0 && now >= folder.retry_at) add_watch(folder, now, !folder.files.empty() || folder.reported_gone);
     }

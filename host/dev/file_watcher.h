@@ -33,7 +33,9 @@ public:
     void watch(const std::string& folder);
     // Reads every waiting event without blocking and returns the changes that have settled,
     // each file once (the last thing that happened to it), sorted by path. now: seconds of a
-    // monotonic clock.
+    // monotonic clock. Events read now are taken as happened at the previous poll (they came
+    // after it), so a loop that polls once a frame hands a change out in the first frame
+    // after it, unless the frames are shorter than the settling time.
     std::vector<cFileChange> poll(double now);
     // Whether changes are waiting to settle.
     bool pending() const { return !pending_.empty(); }
@@ -69,4 +71,5 @@ private:
     std::map<std::string, cFileChange::kind_t> pending_;
     double first_pending_ = 0.0;
     double last_event_ = 0.0;
+    double last_poll_ = -1.0;  // -1: never polled
 };

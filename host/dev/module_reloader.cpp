@@ -11,6 +11,7 @@
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <thread>
 
 #include "base/files/file_utils.h"
 #include "host/modules/code_module.h"
@@ -34,8 +35,9 @@ std::string without_line_end(std::string text) {
 
 }  // namespace
 
-cModuleReloader::cModuleReloader(cModuleManager& modules, iModuleInput* input, double stable_seconds)
-    : modules_(modules), input_(input), stable_seconds_(stable_seconds) {}
+cModuleReloader::cModuleReloader(cModuleManager& modules, iModuleInput* input, double stable_seconds,
+                                 double gone_seconds)
+    : modules_(modules), input_(input), stable_seconds_(stable_seconds), gone_seconds_(gone_seconds) {}
 
 cModuleReloader::cStamp cModuleReloader::stamp_of(const std::string& path) {
     struct stat info {};
@@ -51,24 +53,37 @@ bool cModuleReloader::is_module(const std::string& path) const {
 }
 
 void cModuleReloader::library_written(const std::string& path, double now) {
+    removed_.erase(path);
     pending_[path] = {stamp_of(path), now};
 }
 
-std::optional<cReloadOutcome> cModuleReloader::library_removed(const std::string& path) {
+void cModuleReloader::library_removed(const std::string& path, double now) {
     pending_.erase(path);
-    const cCodeModule* module = modules_.find(file_name_of(path));
-    if (!module || !module->scene) return std::nullopt;
-    std::cerr << "# WARNING: \"" << path << "\" was removed; the module loaded from it keeps running" << std::endl;
-    return cReloadOutcome{false, path, "removed; the running module stays"};
+    removed_.emplace(path, now);
 }
 
 std::vector<cReloadOutcome> cModuleReloader::poll(double now) {
     std::vector<cReloadOutcome> outcomes;
-    for (auto it = pending_.begin(); it != pending_.end();) {
-        cPending& waiting = it->second;
-        if (now - waiting.checked_at < stable_seconds_) {
+    for (auto it = removed_.begin(); it != removed_.end();) {
+        if (now - it->second < gone_seconds_) {
             ++it;
             continue;
+        }
+        const cCodeModule* module = modules_.find(file_name_of(it->first));
+        if (stamp_of(it->first).size < 0 && module && module->scene) {
+            std::cerr << "# WARNING: \"" << it->first << "\" was removed; the module loaded from it keeps running"
+                      << std::endl;
+            outcomes.push_back({false, it->first, "removed; the running module stays"});
+        }
+        it = removed_.erase(it);
+    }
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        cPending& waiting = it->second;
+        const double waited = now - waiting.checked_at;
+        if (waited < stable_seconds_) {
+            // Waiting the rest out here costs less than a whole frame more before the swap.
+            std::this_thread::sleep_for(std::chrono::duration<double>(stable_seconds_ - waited));
+            now = waiting.checked_at + stable_seconds_;
         }
         const cStamp stamp = stamp_of(it->first);
         if (stamp.size < 0) {
