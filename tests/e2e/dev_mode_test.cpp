@@ -239,21 +239,26 @@ TEST(DevMode, keys_seek_pause_loop_and_offset_the_time_the_module_sees) {
     })) << out;
     const int32_t loop_start = std::stoi(m[1]) * 60000 + std::stoi(m[2]) * 1000 + std::stoi(m[3]);
     const int32_t loop_end = std::stoi(m[4]) * 60000 + std::stoi(m[5]) * 1000 + std::stoi(m[6]);
-    EXPECT_NEAR(loop_end - loop_start, 1100, 300);
+    EXPECT_GT(loop_end - loop_start, 800);
+    EXPECT_LT(loop_end - loop_start, 2500);
+    // Watched until it has wrapped twice (a busy machine may take its time).
     const size_t first = read_probe(log).renders.size();
-    std::this_thread::sleep_for(3s);
-    std::vector<cRender> looped = read_probe(log).renders;
-    looped.erase(looped.begin(), looped.begin() + static_cast<std::ptrdiff_t>(first));
-    ASSERT_GT(looped.size(), 20u);
+    std::vector<cRender> looped;
     int wraps = 0;
+    wait_until([&] {
+        looped = read_probe(log).renders;
+        looped.erase(looped.begin(), looped.begin() + static_cast<std::ptrdiff_t>(std::min(first, looped.size())));
+        wraps = 0;
+        for (size_t i = 1; i < looped.size(); ++i) wraps += looped[i].time < looped[i - 1].time;
+        return wraps >= 2;
+    }, 15s);
+    EXPECT_GE(wraps, 2);
     for (size_t i = 1; i < looped.size(); ++i) {
         EXPECT_LE(looped[i].time, loop_end) << "past the loop's end";
         if (looped[i].time < looped[i - 1].time) {
-            ++wraps;
-            EXPECT_LT(looped[i].time, loop_start + 200) << "a wrap lands near the loop's start";
+            EXPECT_LT(looped[i].time, loop_start + 300) << "a wrap lands near the loop's start";
         }
     }
-    EXPECT_GE(wraps, 2);
     key("backslash");
     ASSERT_TRUE(wait_until([&] { return read_probe(log).renders.back().time > loop_end + 300; }));
 
