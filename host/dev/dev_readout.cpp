@@ -140,6 +140,8 @@ void cDevReadout::draw(const cTransportView& view, int32_t time_ms, double now) 
 
     const int32_t* viewport = gfx_.viewport();
     const int32_t saved[4] = {viewport[0], viewport[1], viewport[2], viewport[3]};
+    GLint saved_program = 0;  // a module may count on the program it left current
+    glGetIntegerv(GL_CURRENT_PROGRAM, &saved_program);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     gfx_.set_viewport(0, 0, gfx_.window()->render_width(), gfx_.window()->render_height());
     gfx_.push_state();
@@ -176,4 +178,5 @@ void cDevReadout::draw(const cTransportView& view, int32_t time_ms, double now) 
     }
     gfx_.pop_state();
     gfx_.set_viewport(saved[0], saved[1], saved[2], saved[3]);
+    glUseProgram(static_cast<GLuint>(saved_program));
 }

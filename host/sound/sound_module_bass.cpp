@@ -128,8 +128,11 @@ bool cSoundModule_bass::bytes_of_ms(double ms, uint64_t& bytes) {
     ms = std::max(0.0, ms);
     // Its own arithmetic can land a hair below a frame that sits exactly on a millisecond
     // (2030 ms reads 2029.9999...), so one frame more where that happens.
+    // A time computed as a sum that should come back to a frame's own time (seeking forward
+    // and back again) may land a hair past it; that hair must not make it the next frame.
+    constexpr double kFrameTolerance = 1e-6;
     const uint64_t frame_bytes = uint64_t{info.chans} * 2;
-    bytes = static_cast<uint64_t>(std::ceil(ms * info.freq / 1000.0)) * frame_bytes;
+    bytes = static_cast<uint64_t>(std::ceil(std::max(0.0, ms * info.freq / 1000.0 - kFrameTolerance))) * frame_bytes;
     if (truncate_to_int32(BASS_ChannelBytes2Seconds(stream, bytes) * 1000.0) < truncate_to_int32(ms)) {
         bytes += frame_bytes;
     }

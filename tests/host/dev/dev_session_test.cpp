@@ -3,6 +3,7 @@
 // is what the last frame saw, events reach the tool on the main thread and stop once it has
 // unsubscribed. A real show directory, a real plug-in, a real GL context (SDL's offscreen
 // driver) and SDL's dummy audio.
+#include <FreeImage.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "gfx/context/gfx_context.h"
 #include "host/app/demo_host.h"
 #include "host/audio/audio_test_media.h"
 #include "host/dev/dev_session.h"
@@ -144,4 +146,15 @@ TEST(DevSession, a_tool_on_another_thread_drives_the_show_between_frames) {
     EXPECT_TRUE(failed_seen && reloaded_seen);
     EXPECT_EQ(host->sync->get_value("probe_value", 0), 2.0f) << "the tool's text is in effect";
     EXPECT_NE(err.find("## ERROR: data/sync/show.tracks (from a tool):2:"), std::string::npos) << err;
+
+    // An image saved while the show runs: the same texture record takes it.
+    const cTexture* white = static_cast<gfxContext*>(host->gfx)->textures().find("data/textures/default_white.png");
+    ASSERT_NE(white, nullptr);
+    ASSERT_NE(white->width, 8);
+    FIBITMAP* bitmap = FreeImage_Allocate(8, 8, 32);
+    ASSERT_TRUE(FreeImage_Save(FIF_PNG, bitmap, "data/textures/default_white.png", 0));
+    FreeImage_Unload(bitmap);
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (white->width != 8 && std::chrono::steady_clock::now() < until) session.run_frame();
+    EXPECT_EQ(white->width, 8);
 }

@@ -20,14 +20,16 @@
 namespace {
 
 constexpr double kShowEndMs = 88250.0;
+constexpr uint32_t kRate = 22050;
 
 class Transport : public ::testing::Test {
 protected:
     void SetUp() override {
         BASS_Free();
-        // 90 s of silence, mono at 8 kHz: longer than the show, small to write.
+        // 90 s of silence, mono: longer than the show. At 22.05 kHz a sample's time in
+        // milliseconds is rarely a number that binary fractions hold exactly.
         const std::string music = dir / "music.wav";
-        write_wav(music, 8000, 1, std::vector<int16_t>(8000 * 90, 0));
+        write_wav(music, kRate, 1, std::vector<int16_t>(kRate * 90, 0));
         cCaptureStream quiet_out(STDOUT_FILENO);
         cCaptureStream quiet_err(STDERR_FILENO);
         sound.init_device(nullptr, 0);
@@ -65,6 +67,22 @@ TEST_F(Transport, steps_of_beats_bars_and_pages_add_up_and_come_back_exactly) {
     for (int i = 0; i < 30; ++i) transport->step_beats(1);
     EXPECT_EQ(frame(), 11000);
     EXPECT_EQ(sound.position_ms(), 11000) << "the music went with it";
+}
+
+TEST_F(Transport, steps_that_come_back_land_on_the_very_sample_they_left) {
+    transport->set_offset(10);
+    for (int i = 0; i < 200; ++i) {
+        // Paused on a sample, as a person pauses the playing show.
+        transport->set_paused(false);
+        sound.set_position_ms((kRate + i) * 1000.0 / kRate);
+        transport->set_paused(true);
+        const double start = sound.position_exact_ms();
+        for (double beats : {1.0, 4.0, 32.0, -32.0, -4.0, -1.0}) {
+            transport->step_beats(beats);
+            frame();
+        }
+        ASSERT_EQ(sound.position_exact_ms(), start) << "sample " << kRate + i;
+    }
 }
 
 TEST_F(Transport, seeks_outside_the_show_land_on_its_ends_and_are_reported_once) {
