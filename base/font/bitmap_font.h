@@ -1,6 +1,6 @@
 // A 5 x 7 pixel font for labels (the track tool's plots, the player's on-screen read-out):
 // digits, lower-case letters (upper case is drawn with the same shapes) and the punctuation
-// that numbers, times and track names need. Plain data; no allocation, no files.
+// that numbers, times, track names and compiler messages need. Plain data; no allocation, no files.
 #pragma once
 
 constexpr int kGlyphWidth = 5;

@@ -85,6 +85,7 @@ public:
     cRenderStateStore& render_state() { return render_state_; }
     cRenderTargetPool& pool() { return pool_; }
     cTextureManager& textures() { return textures_; }
+    cModelManager& models() { return models_; }
 
 private:
     // Field order is construction order; destruction runs the other way.

@@ -15,6 +15,16 @@ public:
     // The model stored under name; an unknown name is entered with no model and gives null.
     iModel* model(const std::string& name);
 
+    // Loads the file at path again into every model made from it (paths compared in their
+    // normal form), in place: the same objects and GL buffers, so holders of the pointer draw
+    // the new mesh. Unlike a first load nothing here ends the process: a file the loader
+    // refuses leaves the model as it was, with the reason in error. Returns how many models
+    // took the new mesh.
+    int reload_file(const std::string& path, std::string& error);
+    // Whether some model was made from the file at path.
+    bool uses_file(const std::string& path) const;
+
 private:
     std::unordered_map<std::string, iModel*> models_;
+    std::unordered_map<std::string, std::string> paths_;  // name -> the file it was made from
 };

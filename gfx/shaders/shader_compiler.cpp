@@ -21,28 +21,38 @@ void write_log(const std::string& prefix, GLint length, const std::vector<char>&
 
 }  // namespace
 
-void write_shader_info_log(const std::string& prefix, uint32_t shader) {
+std::string write_shader_info_log(const std::string& prefix, uint32_t shader) {
     GLint length = 0;
     glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
     std::vector<char> log(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
     if (length > 0) glGetShaderInfoLog(shader, length, nullptr, log.data());
     write_log(prefix, length, log);
+    return log.data();
 }
 
-void write_program_info_log(const std::string& prefix, uint32_t program) {
+std::string write_program_info_log(const std::string& prefix, uint32_t program) {
     GLint length = 0;
     glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
     std::vector<char> log(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
     if (length > 0) glGetProgramInfoLog(program, length, nullptr, log.data());
     write_log(prefix, length, log);
+    return log.data();
 }
 
-bool compile_shader_file(uint32_t type, const std::string& path, uint32_t& shader) {
-    shader = glCreateShader(type);
+bool compile_shader_file(uint32_t type, const std::string& path, uint32_t& shader, std::string* log) {
     std::string source;
     // read_file reports an empty file itself; a missing one fails quietly.
-    if (!read_file(path, source)) return false;
+    if (!read_file(path, source)) {
+        shader = glCreateShader(type);
+        if (log) *log = source.empty() && file_exists(path) ? "the file is empty" : "the file cannot be read";
+        return false;
+    }
+    return compile_shader_text(type, path, source, shader, log);
+}
 
+bool compile_shader_text(uint32_t type, const std::string& label, const std::string& source, uint32_t& shader,
+                         std::string* log) {
+    shader = glCreateShader(type);
     // The length goes along, so the whole file reaches the compiler even past a stray NUL.
     const GLchar* text = source.data();
     const GLint length = static_cast<GLint>(source.size());
@@ -51,14 +61,15 @@ bool compile_shader_file(uint32_t type, const std::string& path, uint32_t& shade
     GLint status = GL_FALSE;
     glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
     if (status != GL_TRUE) {
-        std::cerr << "## ERROR: compilation of " << path << " failed" << std::endl;
-        write_shader_info_log(std::string("# ") + type_name(type) + "\n", shader);
+        std::cerr << "## ERROR: compilation of " << label << " failed" << std::endl;
+        std::string text_of_log = write_shader_info_log(std::string("# ") + type_name(type) + "\n", shader);
+        if (log) *log = std::move(text_of_log);
     }
     return status == GL_TRUE;
 }
 
 bool link_program(uint32_t vertex_shader, uint32_t fragment_shader, const std::string& vertex_path,
-                  const std::string& fragment_path, uint32_t& program) {
+                  const std::string& fragment_path, uint32_t& program, std::string* log) {
     program = glCreateProgram();
     glAttachShader(program, vertex_shader);
     glAttachShader(program, fragment_shader);
@@ -67,7 +78,8 @@ bool link_program(uint32_t vertex_shader, uint32_t fragment_shader, const std::s
     glGetProgramiv(program, GL_LINK_STATUS, &status);
     if (status != GL_TRUE) {
         std::cout << "## ERROR: linking of \n\t" << vertex_path << "\t\t" << fragment_path << "\nfailed" << std::endl;
-        write_program_info_log("Linking", program);
+        std::string text_of_log = write_program_info_log("Linking", program);
+        if (log) *log = std::move(text_of_log);
     }
     return status == GL_TRUE;
 }

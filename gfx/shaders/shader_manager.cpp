@@ -2,12 +2,59 @@
 // only the out-of-range error of an unknown name.
 #include "gfx/shaders/shader_manager.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <iostream>
 
 #include "gfx/gl/gl_entry_points.h"
 #include "gfx/shaders/shader_compiler.h"
 #include "gfx/shaders/uniform_reflection.h"
 #include "gfx/shaders/uniform_types.h"
+
+namespace {
+
+std::string normal_path(const std::string& path) { return std::filesystem::path(path).lexically_normal().string(); }
+
+// A program and the shaders attached to it. Deleting the program while it is current leaves
+// it to GL to free once it is not; the shaders, flagged, go with it.
+void delete_program_and_shaders(uint32_t program) {
+    GLuint shaders[2] = {0, 0};
+    GLsizei count = 0;
+    glGetAttachedShaders(program, 2, &count, shaders);
+    glDeleteProgram(program);
+    for (GLsizei i = 0; i < count; ++i) glDeleteShader(shaders[i]);
+}
+
+// A uniform the old version had and the new one lacks stays in the tables at location -1, which
+// GL ignores; a module that still sets it goes on instead of failing the lookup. Samplers keep
+// units of their own past the new ones, so binding their textures disturbs nothing.
+void keep_missing_uniforms(const std::string& name, const cShaderProgram& old, cShaderProgram& fresh) {
+    std::vector<std::string> gone;
+    auto keep = [&](const auto& old_table, auto& new_table) {
+        for (const auto& [uniform, entry] : old_table) {
+            if (new_table.count(uniform) != 0) continue;
+            auto kept = entry;
+            kept.location = -1;
+            new_table.emplace(uniform, kept);
+            if (entry.location != -1) gone.push_back(uniform);
+        }
+    };
+    keep(old.vectors, fresh.vectors);
+    keep(old.matrices, fresh.matrices);
+    int32_t unit = static_cast<int32_t>(fresh.samplers.size());
+    for (const auto& [uniform, entry] : old.samplers) {
+        if (fresh.samplers.count(uniform) != 0) continue;
+        fresh.samplers.emplace(uniform, cSamplerUniform{-1, entry.type, unit++});
+        if (entry.location != -1) gone.push_back(uniform);
+    }
+    std::sort(gone.begin(), gone.end());
+    for (const std::string& uniform : gone) {
+        std::cerr << "# warning: program \"" << name << "\" has no uniform \"" << uniform
+                  << "\" any more; setting it does nothing" << std::endl;
+    }
+}
+
+}  // namespace
 
 void cShaderManager::load_shader(const std::string& name, const std::string& vertex_path,
                                  const std::string& fragment_path) {
@@ -16,15 +63,101 @@ void cShaderManager::load_shader(const std::string& name, const std::string& ver
     const bool vertex_ok = compile_shader_file(GL_VERTEX_SHADER, vertex_path, vertex);
     const bool fragment_ok = compile_shader_file(GL_FRAGMENT_SHADER, fragment_path, fragment);
     if (!vertex_ok || !fragment_ok) return;
+    link_and_register(name, vertex, fragment, vertex_path, fragment_path, true);
+}
 
+void cShaderManager::load_shader_text(const std::string& name, const std::string& vertex_label,
+                                      const std::string& vertex_source, const std::string& fragment_label,
+                                      const std::string& fragment_source) {
+    uint32_t vertex = 0, fragment = 0;
+    const bool vertex_ok = compile_shader_text(GL_VERTEX_SHADER, vertex_label, vertex_source, vertex);
+    const bool fragment_ok = compile_shader_text(GL_FRAGMENT_SHADER, fragment_label, fragment_source, fragment);
+    if (!vertex_ok || !fragment_ok) return;
+    link_and_register(name, vertex, fragment, vertex_label, fragment_label, false);
+}
+
+bool cShaderManager::link_and_register(const std::string& name, uint32_t vertex, uint32_t fragment,
+                                       const std::string& vertex_label, const std::string& fragment_label,
+                                       bool from_files) {
     uint32_t program = 0;
-    if (!link_program(vertex, fragment, vertex_path, fragment_path, program)) return;
-    std::cout << "# note: compiled " << vertex_path << " " << fragment_path << std::endl;
+    if (!link_program(vertex, fragment, vertex_label, fragment_label, program)) return false;
+    std::cout << "# note: compiled " << vertex_label << " " << fragment_label << std::endl;
 
     cShaderProgram record;
     record.program = program;
+    if (from_files) {
+        record.vertex_path = vertex_label;
+        record.fragment_path = fragment_label;
+    }
     reflect_uniforms(program, record);
     programs_[name] = std::move(record);
+    return true;
+}
+
+// ---- reloading ----
+
+cShaderManager::cReload cShaderManager::reload_file(const std::string& path) {
+    cReload result;
+    const std::string changed = normal_path(path);
+    std::vector<std::string> names;
+    for (const auto& [name, record] : programs_) {
+        if (record.vertex_path.empty()) continue;
+        if (normal_path(record.vertex_path) == changed || normal_path(record.fragment_path) == changed) {
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());  // reports in a stable order
+    for (const std::string& name : names) {
+        std::string log;
+        if (reload_program(name, programs_.at(name), log)) {
+            result.reloaded.push_back(name);
+        } else {
+            result.kept.push_back(name);
+            if (result.error.empty()) result.error = log;
+        }
+    }
+    return result;
+}
+
+bool cShaderManager::uses_file(const std::string& path) const {
+    const std::string wanted = normal_path(path);
+    for (const auto& entry : programs_) {
+        const cShaderProgram& record = entry.second;
+        if (record.vertex_path.empty()) continue;
+        if (normal_path(record.vertex_path) == wanted || normal_path(record.fragment_path) == wanted) return true;
+    }
+    return false;
+}
+
+bool cShaderManager::reload_program(const std::string& name, cShaderProgram& record, std::string& log) {
+    uint32_t vertex = 0, fragment = 0, program = 0;
+    std::string vertex_log, fragment_log;
+    // Both are compiled, so one save reports the errors of both files.
+    const bool vertex_ok = compile_shader_file(GL_VERTEX_SHADER, record.vertex_path, vertex, &vertex_log);
+    const bool fragment_ok = compile_shader_file(GL_FRAGMENT_SHADER, record.fragment_path, fragment, &fragment_log);
+    bool ok = vertex_ok && fragment_ok;
+    log = !vertex_ok ? vertex_log : fragment_log;
+    if (ok) ok = link_program(vertex, fragment, record.vertex_path, record.fragment_path, program, &log);
+    // The shaders are flagged for deletion at once: GL frees them with the program they serve.
+    glDeleteShader(vertex);
+    glDeleteShader(fragment);
+    if (!ok) {
+        if (program != 0) glDeleteProgram(program);
+        if (log.empty()) log = "the program could not be made";
+        std::cerr << "## ERROR: program \"" << name << "\" keeps its previous version" << std::endl;
+        return false;
+    }
+    std::cout << "# note: compiled " << record.vertex_path << " " << record.fragment_path << std::endl;
+
+    cShaderProgram fresh;
+    fresh.program = program;
+    fresh.vertex_path = record.vertex_path;
+    fresh.fragment_path = record.fragment_path;
+    reflect_uniforms(program, fresh);
+    keep_missing_uniforms(name, record, fresh);
+    delete_program_and_shaders(record.program);
+    record = std::move(fresh);
+    return true;
 }
 
 const cShaderProgram* cShaderManager::find(const std::string& name) const {

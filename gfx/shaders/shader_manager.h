@@ -4,6 +4,7 @@
 #pragma once
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "gfx/shaders/shader_program.h"
 #include "texture.h"
@@ -34,7 +35,33 @@ public:
     // The record of name, or null.
     const cShaderProgram* find(const std::string& name) const;
 
+    // Registers a program made from source text held in memory (the host's own programs);
+    // the labels name the two sources in reports. Failures as in load_shader.
+    void load_shader_text(const std::string& name, const std::string& vertex_label, const std::string& vertex_source,
+                          const std::string& fragment_label, const std::string& fragment_source);
+
+    // What reloading a changed file did.
+    struct cReload {
+        std::vector<std::string> reloaded;  // programs now made from the new file
+        std::vector<std::string> kept;      // programs that failed and keep their previous version
+        std::string error;                  // the first failure's compiler or linker log
+    };
+    // Compiles and links again every program made from the file at path (paths compared in
+    // their normal form). A program that fails keeps its previous version, which stays in use;
+    // one that succeeds replaces it under the same name, and a uniform the new version lacks
+    // stays settable (to no effect), so callers that set it do not fail.
+    cReload reload_file(const std::string& path);
+    // Whether some program is made from the file at path.
+    bool uses_file(const std::string& path) const;
+
 private:
+    // Links two compiled shaders and registers the program under name with its uniforms;
+    // false after the link report. from_files: the labels are the source files' paths.
+    bool link_and_register(const std::string& name, uint32_t vertex, uint32_t fragment, const std::string& vertex_label,
+                           const std::string& fragment_label, bool from_files);
+    // One program of reload_file; false when it keeps its previous version (log: why).
+    bool reload_program(const std::string& name, cShaderProgram& record, std::string& log);
+
     std::unordered_map<std::string, cShaderProgram> programs_;
     bool missing_default_reported_ = false;
 };

@@ -20,6 +20,8 @@ struct cSamplerUniform {
 
 struct cShaderProgram {
     uint32_t program = 0;  // never 0 in a registered record
+    std::string vertex_path;    // the files it was made from (empty for a program made from text)
+    std::string fragment_path;
     std::unordered_map<std::string, cUniform> vectors;
     std::unordered_map<std::string, cUniform> matrices;
     std::unordered_map<std::string, cSamplerUniform> samplers;

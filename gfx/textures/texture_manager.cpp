@@ -4,6 +4,7 @@
 #include "gfx/textures/texture_manager.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "gfx/gl/gl_entry_points.h"
@@ -43,6 +44,7 @@ cTexture* cTextureManager::find(const std::string& path) const {
 
 cTexture* cTextureManager::load_texture(const std::string& path, bool mipmaps, int32_t wrap, int32_t kind) {
     if (cTexture* cached = find(path)) return cached;
+    params_[path] = {mipmaps, kind};
 
     cTextureImage prepared = prepare_texture_image(path, mipmaps, kind);
     if (prepared.problem == eTextureImageProblem::not_colour_bytes)
@@ -93,4 +95,75 @@ cTexture* cTextureManager::create_texture(int32_t width, int32_t height, int32_t
         glBindTexture(target, 0);
     }
     return new cTexture{target, name, width, height};
+}
+
+// ---- reloading ----
+
+namespace {
+
+std::string normal_path(const std::string& path) { return std::filesystem::path(path).lexically_normal().string(); }
+
+const char* kind_name(GLenum target) {
+    switch (target) {
+        case GL_TEXTURE_1D: return "1D";
+        case GL_TEXTURE_2D: return "2D";
+        case GL_TEXTURE_RECTANGLE: return "rectangle";
+        default: return "other";
+    }
+}
+
+}  // namespace
+
+bool cTextureManager::uses_file(const std::string& path) const {
+    const std::string wanted = normal_path(path);
+    for (const auto& entry : textures_) {
+        if (normal_path(entry.first) == wanted) return true;
+    }
+    return false;
+}
+
+int cTextureManager::reload_file(const std::string& path, std::string& error) {
+    const std::string changed = normal_path(path);
+    int reloaded = 0;
+    for (auto& [key, texture] : textures_) {
+        if (normal_path(key) != changed) continue;
+        const cFileParams params = params_[key];
+        cImage image = load_image(key);
+        const int32_t width = image.bitmap ? static_cast<int32_t>(FreeImage_GetWidth(image.bitmap)) : 0;
+        const int32_t height = image.bitmap ? static_cast<int32_t>(FreeImage_GetHeight(image.bitmap)) : 0;
+        const unsigned bpp = image.bitmap ? FreeImage_GetBPP(image.bitmap) : 0;
+        int32_t kind = params.kind;
+        bool mipmaps = params.mipmaps;
+        if (kind == kind_automatic) kind = resolve_kind(width, height);
+        const GLenum target = target_of_kind(kind);
+        if (target == GL_TEXTURE_RECTANGLE) mipmaps = false;
+
+        if (!image.bitmap) {
+            error = "the image cannot be decoded";
+        } else if ((bpp != 24 && bpp != 32) || FreeImage_GetImageType(image.bitmap) != FIT_BITMAP) {
+            error = "images must be 24 or 32 bpp with 8-bit channels; it is " + std::to_string(bpp);
+        } else if (target != GL_TEXTURE_1D && target != GL_TEXTURE_2D && target != GL_TEXTURE_RECTANGLE) {
+            error = std::string("a ") + kind_name(target) + " texture is not reloaded from a file";
+        } else if (target != texture->target) {
+            error = std::string("at ") + std::to_string(width) + "x" + std::to_string(height) + " it would be a " +
+                    kind_name(target) + " texture, not " + kind_name(texture->target);
+        } else {
+            const GLint internal_format = static_cast<GLint>(format_of(bpp == 32 ? format_rgba8 : format_rgb8));
+            const GLenum format = format_of(bpp == 32 ? format_bgra : format_bgr);
+            glBindTexture(target, texture->name);
+            if (target == GL_TEXTURE_1D) {
+                glTexImage1D(target, 0, internal_format, width, 0, format, GL_UNSIGNED_BYTE, FreeImage_GetBits(image.bitmap));
+            } else {
+                glTexImage2D(target, 0, internal_format, width, height, 0, format, GL_UNSIGNED_BYTE,
+                             FreeImage_GetBits(image.bitmap));
+            }
+            if (mipmaps) glGenerateMipmap(target);
+            glBindTexture(target, 0);
+            texture->width = width;
+            texture->height = height;
+            ++reloaded;
+        }
+        unload_image(image);
+    }
+    return reloaded;
 }

@@ -36,6 +36,23 @@ public:
     cTexture* find(const std::string& path) const;
     size_t size() const { return textures_.size(); }
 
+    // Decodes the file at path again into every texture loaded from it (paths compared in
+    // their normal form), in place: the same records and GL names, so holders of the pointer
+    // draw the new pixels. Unlike a first load nothing here ends the process: an image that
+    // cannot be decoded, is not 24 or 32 bits per pixel, or whose new size would change the
+    // texture's target keeps the old pixels, with the reason in error. Returns how many
+    // textures took the new pixels.
+    int reload_file(const std::string& path, std::string& error);
+    // Whether some texture was loaded from the file at path.
+    bool uses_file(const std::string& path) const;
+
 private:
+    // How a file texture was asked for, so that a reload makes it the same way.
+    struct cFileParams {
+        bool mipmaps = false;
+        int32_t kind = 0;  // as asked (0: from the size)
+    };
+
     std::unordered_map<std::string, cTexture*> textures_;
+    std::unordered_map<std::string, cFileParams> params_;
 };

@@ -43,6 +43,14 @@ int32_t virtual_key_of(SDL_Keycode key) {
     }
 }
 
+int32_t modifiers_of(Uint16 mod) {
+    int32_t bits = 0;
+    if (mod & KMOD_SHIFT) bits |= kKeyModifierShift;
+    if (mod & KMOD_CTRL) bits |= kKeyModifierControl;
+    if (mod & KMOD_ALT) bits |= kKeyModifierAlt;
+    return bits;
+}
+
 // Decodes one UTF-8 sequence at text; advances text past it. Malformed bytes give U+FFFD.
 int32_t next_code_point(const char*& text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text);
@@ -86,6 +94,7 @@ void cWindow::dispatch_messages() {
             case SDL_KEYDOWN:
                 message.kind = cWindowMessage::key_down;
                 message.key = virtual_key_of(event.key.keysym.sym);
+                message.modifiers = modifiers_of(event.key.keysym.mod);
                 break;
             case SDL_TEXTINPUT: {
                 // One event may carry several characters (an input method): one message each.

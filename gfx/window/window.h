@@ -24,7 +24,11 @@ struct cWindowMessage {
     enum kind_t { resized, focus_gained, focus_lost, key_down, character, close_request, other, paint };
     kind_t kind = other;
     int32_t key = 0;  // key_down: virtual-key style code (27 Escape, 32 Space, ...); character: the character
+    int32_t modifiers = 0;  // key_down: the kKeyModifier* bits held with the key
 };
+
+// Modifier bits of key_down messages.
+enum : int32_t { kKeyModifierShift = 1, kKeyModifierControl = 2, kKeyModifierAlt = 4 };
 
 // Virtual-key style codes of key_down messages. Letters are their capitals ('A' 65 .. 'Z' 90),
 // digits their characters ('0' 48 .. '9' 57); a key without a code of its own gives 0.

@@ -105,6 +105,11 @@ uint64_t BASS_ChannelSeconds2Bytes(uint32_t handle, double seconds);  // (uint64
 bool BASS_ChannelUpdate(uint32_t handle, uint32_t length);
 bool BASS_ChannelPlay(uint32_t handle, bool restart);
 uint32_t BASS_ChannelIsActive(uint32_t handle);
+// This layer's own call: loops playback between two byte positions. Playback that reaches end
+// goes on at start; the wrap is made where the samples are converted for the output, so it is
+// heard without a gap and the position follows it. end <= start clears the loop; an end past
+// the stream is its end. Playback that is already past end when the loop is set is not looped.
+bool BASS_ChannelSetLoop(uint32_t handle, uint64_t start, uint64_t end);
 // FFT requests only (BASS_DATA_FFT*); returns the bytes of PCM the transform covered, or
 // (uint32_t)-1 with the buffer untouched.
 uint32_t BASS_ChannelGetData(uint32_t handle, void* buffer, uint32_t length);

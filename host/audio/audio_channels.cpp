@@ -178,6 +178,17 @@ bool BASS_ChannelPlay(uint32_t handle, bool restart) {
     return true;
 }
 
+bool BASS_ChannelSetLoop(uint32_t handle, uint64_t start, uint64_t end) {
+    cAudioLayer& layer = audio_layer();
+    std::lock_guard<std::mutex> guard(layer.lock);
+    cAudioStream* stream = layer.find(handle);
+    if (!stream) return audio_errors::fail(BASS_ERROR_HANDLE, false);
+    const uint32_t frame_bytes = stream->pcm()->frame_bytes();
+    stream->set_loop(start / frame_bytes, end / frame_bytes);
+    audio_errors::set(BASS_OK);
+    return true;
+}
+
 uint32_t BASS_ChannelIsActive(uint32_t handle) {
     cAudioLayer& layer = audio_layer();
     std::lock_guard<std::mutex> guard(layer.lock);

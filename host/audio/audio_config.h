@@ -1,6 +1,7 @@
 // Limits and fixed sizes of the audio layer, in one place: output buffer, refill settings,
 // clock estimator gains, FFT sizes. Constants only: depends on nothing and never holds code.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace audio_config {
@@ -57,5 +58,9 @@ constexpr uint32_t first_stream_handle = 0x10000001;  // handles are never 0
 constexpr uint32_t max_stream_channels = 32;
 // Up-front reservation for decoded samples is capped at this duration; longer files grow.
 constexpr uint32_t max_reserved_seconds = 3600;
+// Loop wraps converted ahead of what the output has played, kept to place positions after
+// them. A loop of one row (1/24 s) wraps 24 times a second, so this covers ten seconds of
+// the shortest loop with nobody reading the position; beyond it the oldest is taken as heard.
+constexpr size_t max_pending_loop_wraps = 256;
 
 }  // namespace audio_config

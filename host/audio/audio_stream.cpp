@@ -26,48 +26,141 @@ cAudioStream::cAudioStream(std::shared_ptr<const cPcm> pcm, uint32_t device_rate
 // ---- position ----
 
 void cAudioStream::restart_at(double frame) {
-    segment_start_ = frame;
     segment_on_output_ = false;
     segment_device_start_ = 0;
+    segment_converted_ = 0;
     segment_handed_ = 0;
     cursor_ = static_cast<uint64_t>(frame * static_cast<double>(fixed_one));
+    base_index_ = 0;
+    base_cursor_ = cursor_;
+    ++base_serial_;
+    wrap_head_ = 0;
+    wrap_count_ = 0;
     ring_head_ = 0;
     ring_count_ = 0;
+    arm_loop();
 }
 
 void cAudioStream::seek(uint64_t frame) {
     frame = std::min(frame, frames_);
     restart_at(static_cast<double>(frame));
     last_position_ = static_cast<double>(frame);
+    last_serial_ = base_serial_;
+}
+
+void cAudioStream::pass_wraps(uint64_t heard) {
+    while (wrap_count_ > 0 && wraps_[wrap_head_].output_index <= heard) {
+        base_index_ = wraps_[wrap_head_].output_index;
+        base_cursor_ = wraps_[wrap_head_].cursor;
+        ++base_serial_;
+        wrap_head_ = (wrap_head_ + 1) % wraps_.size();
+        --wrap_count_;
+    }
 }
 
 double cAudioStream::position(double device_audible) {
-    double position = segment_start_;
+    double heard = 0.0;
     if (segment_on_output_) {
-        double heard = device_audible - static_cast<double>(segment_device_start_);
+        heard = device_audible - static_cast<double>(segment_device_start_);
         heard = std::clamp(heard, 0.0, static_cast<double>(segment_handed_));
-        position += heard * ratio_;
+        pass_wraps(static_cast<uint64_t>(heard));
     }
+    double position = static_cast<double>(base_cursor_) / static_cast<double>(fixed_one) +
+                      (heard - static_cast<double>(base_index_)) * ratio_;
     position = std::min(position, static_cast<double>(frames_));
-    last_position_ = std::max(last_position_, position);
+    if (base_serial_ != last_serial_) {
+        // A seek or a wrap: the first reading after it is where playback went.
+        last_serial_ = base_serial_;
+        last_position_ = position;
+    } else {
+        last_position_ = std::max(last_position_, position);
+    }
     return last_position_;
 }
 
-void cAudioStream::freeze(double device_audible) { restart_at(position(device_audible)); }
+void cAudioStream::freeze(double device_audible) {
+    const double here = position(device_audible);
+    restart_at(here);
+    last_serial_ = base_serial_;  // standing still is no jump: readings stay where they were
+}
 
-bool cAudioStream::drained() const { return ring_count_ == 0 && (cursor_ >> fixed_shift) >= frames_; }
+bool cAudioStream::drained() const {
+    return ring_count_ == 0 && !loop_armed_ && (cursor_ >> fixed_shift) >= frames_;
+}
+
+// ---- loop ----
+
+void cAudioStream::arm_loop() { loop_armed_ = looping() && (cursor_ >> fixed_shift) < loop_end_; }
+
+void cAudioStream::set_loop(uint64_t start, uint64_t end) {
+    rewind_to_handed();
+    end = std::min(end, frames_);
+    if (end > start) {
+        loop_start_ = start;
+        loop_end_ = end;
+    } else {
+        loop_start_ = 0;
+        loop_end_ = 0;
+    }
+    arm_loop();
+}
+
+void cAudioStream::rewind_to_handed() {
+    const uint64_t first = segment_handed_;  // the first output frame not handed out yet
+    // Wraps inside the dropped frames are undone; one at exactly the first kept frame stays,
+    // since that frame still begins at the loop's start.
+    while (wrap_count_ > 0) {
+        const size_t last = (wrap_head_ + wrap_count_ - 1) % wraps_.size();
+        if (wraps_[last].output_index <= first) break;
+        --wrap_count_;
+    }
+    uint64_t index = base_index_, cursor = base_cursor_;
+    if (wrap_count_ > 0) {
+        const cWrap& last = wraps_[(wrap_head_ + wrap_count_ - 1) % wraps_.size()];
+        index = last.output_index;
+        cursor = last.cursor;
+    }
+    cursor_ = cursor + (first - index) * step_;
+    segment_converted_ = first;
+    ring_head_ = 0;
+    ring_count_ = 0;
+    arm_loop();
+}
+
+void cAudioStream::wrap() {
+    cursor_ -= (loop_end_ - loop_start_) << fixed_shift;  // keeps the fraction: no phase jump
+    if (wrap_count_ == wraps_.size()) {
+        // Nobody has read the position for a long time: the oldest wrap is taken as heard.
+        pass_wraps(wraps_[wrap_head_].output_index);
+    }
+    wraps_[(wrap_head_ + wrap_count_) % wraps_.size()] = {segment_converted_, cursor_};
+    ++wrap_count_;
+}
 
 // ---- conversion ----
 
 size_t cAudioStream::convert(int16_t* out, size_t count) {
+    size_t made = 0;
+    while (made < count) {
+        const bool at_loop_end = loop_armed_ && (cursor_ >> fixed_shift) >= loop_end_;
+        if (at_loop_end) wrap();
+        const size_t run = convert_run(out + made * 2, count - made, loop_armed_ ? loop_end_ : frames_);
+        made += run;
+        segment_converted_ += run;
+        if (run == 0 && !at_loop_end) break;  // the end of the stream
+    }
+    return made;
+}
+
+size_t cAudioStream::convert_run(int16_t* out, size_t count, uint64_t limit) {
     const uint32_t channels = pcm_->channels;
     const int16_t* samples = pcm_->samples.data();
     size_t made = 0;
     if (step_ == fixed_one && channels == 2 && (cursor_ & (fixed_one - 1)) == 0) {
         // Same rate and layout: a plain copy.
         const uint64_t first = cursor_ >> fixed_shift;
-        if (first >= frames_) return 0;
-        made = static_cast<size_t>(std::min<uint64_t>(count, frames_ - first));
+        if (first >= limit) return 0;
+        made = static_cast<size_t>(std::min<uint64_t>(count, limit - first));
         std::memcpy(out, samples + first * 2, made * 2 * sizeof(int16_t));
         cursor_ += made * fixed_one;
         return made;
@@ -90,7 +183,7 @@ size_t cAudioStream::convert(int16_t* out, size_t count) {
     };
     while (made < count) {
         const uint64_t index = cursor_ >> fixed_shift;
-        if (index >= frames_) break;
+        if (index >= limit) break;
         int32_t left, right;
         frame_at(index, left, right);
         const uint64_t fraction = cursor_ & (fixed_one - 1);
@@ -113,7 +206,7 @@ size_t cAudioStream::convert(int16_t* out, size_t count) {
 
 void cAudioStream::set_buffer_frames(size_t frames) {
     // Already converted frames are dropped and converted again from where they began.
-    if (ring_count_ > 0) cursor_ -= std::min<uint64_t>(cursor_, static_cast<uint64_t>(ring_count_) * step_);
+    rewind_to_handed();
     ring_capacity_ = std::max<size_t>(frames, 1);
     ring_.assign(ring_capacity_ * audio_config::output_channels, 0);
     ring_head_ = 0;

@@ -1,12 +1,15 @@
 // One playing stream of the audio layer: decoded samples, the conversion cursor, the playback
-// buffer that refills run ahead into, and the bookkeeping that turns the output's audible
-// position into this stream's position. No locking: the layer's lock guards every call.
+// buffer that refills run ahead into, an optional loop that the conversion wraps around, and
+// the bookkeeping that turns the output's audible position into this stream's position.
+// No locking: the layer's lock guards every call.
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "host/audio/audio_config.h"
 #include "host/audio/pcm.h"
 
 class cAudioStream {
@@ -31,6 +34,14 @@ public:
     // True once every frame has been handed to the output.
     bool drained() const;
 
+    // ---- loop (stream frames) ----
+    // While end > start, conversion that reaches end goes on at start, so the output hears
+    // the wrap without a gap; positions follow it. Frames converted ahead but not handed out
+    // yet are converted again under the new loop. end <= start (or an end beyond the stream)
+    // clears it. A stretch played from beyond end is not looped.
+    void set_loop(uint64_t start, uint64_t end);
+    bool looping() const { return loop_end_ > loop_start_; }
+
     // ---- playback buffer (output frames: stereo 16-bit at the device rate) ----
     void set_buffer_frames(size_t frames);
     size_t buffered_frames() const { return ring_count_; }
@@ -41,8 +52,22 @@ public:
     size_t mix_into(int32_t* mix, size_t count, uint64_t device_frame);
 
 private:
+    // Where the conversion wrapped: output frame index (counted from the segment's start) of
+    // the first frame converted from loop start, and the cursor it began with.
+    struct cWrap {
+        uint64_t output_index = 0;
+        uint64_t cursor = 0;
+    };
+
     void restart_at(double frame);
+    void arm_loop();
+    // Drops what is converted but not handed out and puts the cursor where it began.
+    void rewind_to_handed();
     size_t convert(int16_t* out, size_t count);  // from the cursor, output frames
+    size_t convert_run(int16_t* out, size_t count, uint64_t limit);  // stops at stream frame limit
+    void wrap();
+    // Folds wraps the output has played past into the base of the mapping.
+    void pass_wraps(uint64_t heard);
 
     std::shared_ptr<const cPcm> pcm_;
     uint64_t frames_;
@@ -50,13 +75,28 @@ private:
     uint64_t step_;       // the same in 32.32 fixed point
     uint64_t cursor_ = 0; // next stream frame to convert, 32.32 fixed point
 
-    // The current stretch of playback: where it began in the stream, which output frame
-    // carried its first frame (once handed out), and how many output frames it has handed.
-    double segment_start_ = 0.0;
+    // The current stretch of playback: which output frame carried its first frame (once
+    // handed out), how many output frames it has converted and handed out, and the mapping from
+    // its output frames to stream frames: output frame base_index_ holds stream frame
+    // base_cursor_ (32.32), and later ones follow at ratio_ up to the next pending wrap.
     bool segment_on_output_ = false;
     uint64_t segment_device_start_ = 0;
+    uint64_t segment_converted_ = 0;
     uint64_t segment_handed_ = 0;
+    uint64_t base_index_ = 0;
+    uint64_t base_cursor_ = 0;
+    // Positions never decrease, except across a seek or a wrap: each base gets a new number,
+    // and the first reading under a new base is taken as it is.
+    uint64_t base_serial_ = 0;
+    uint64_t last_serial_ = 0;
     double last_position_ = 0.0;
+
+    uint64_t loop_start_ = 0;
+    uint64_t loop_end_ = 0;
+    bool loop_armed_ = false;  // the cursor is before loop_end_: reaching it wraps
+    std::array<cWrap, audio_config::max_pending_loop_wraps> wraps_{};
+    size_t wrap_head_ = 0;
+    size_t wrap_count_ = 0;
 
     std::vector<int16_t> ring_;  // stereo frames
     size_t ring_capacity_ = 0;

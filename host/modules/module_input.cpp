@@ -13,7 +13,13 @@ igfxContext* cModuleInput::gfx() { return gfx_; }
 
 iSync* cModuleInput::sync() { return sync_; }
 
-int32_t cModuleInput::time_ms() { return sound_ ? sound_->position_ms() : 0; }
+int32_t cModuleInput::time_ms() {
+    if (held_) return held_time_ms_;
+    const int32_t music_ms = sound_ ? sound_->position_ms() : 0;
+    // A negative music position is the audio layer's error value: it is passed on as it is.
+    if (av_offset_ms_ == 0 || music_ms < 0) return music_ms;
+    return music_ms - av_offset_ms_;
+}
 
 float cModuleInput::time_seconds() { return static_cast<float>(time_ms()) / 1000.0f; }
 

@@ -61,3 +61,10 @@ bool cModuleManager::load_module(cCodeModule& module) {
     if (module.create_entry) module.scene = module.create_entry();
     return true;
 }
+
+cCodeModule* cModuleManager::find(const std::string& file_name) {
+    for (const auto& module : modules_) {
+        if (module->file_name == file_name) return module.get();
+    }
+    return nullptr;
+}

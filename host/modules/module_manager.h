@@ -23,6 +23,10 @@ public:
 
     // Every module found, in load order; a module without a scene is to be skipped.
     const std::vector<std::unique_ptr<cCodeModule>>& modules() const { return modules_; }
+    // The module loaded from file_name, or null. The development mode swaps its library.
+    cCodeModule* find(const std::string& file_name);
+    // Appends a module loaded elsewhere (a library that appeared while the show runs).
+    void append(std::unique_ptr<cCodeModule> module) { modules_.push_back(std::move(module)); }
 
     const std::string& source_directory() const { return source_directory_; }
     const std::string& cache_directory() const { return cache_directory_; }

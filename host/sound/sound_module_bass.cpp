@@ -120,21 +120,46 @@ void cSoundModule_bass::spectrum(float* buffer) {
     if (BASS_ChannelGetData(stream, buffer, spectrum_request) == ~uint32_t{0}) std::fill_n(buffer, spectrum_bins, 0.0f);
 }
 
-void cSoundModule_bass::set_position_ms(double ms) {
+// The byte position of the first frame at or after a time, so that position_ms reads back the
+// same whole millisecond; past the end, the end. False without a stream.
+bool cSoundModule_bass::bytes_of_ms(double ms, uint64_t& bytes) {
     BASS_CHANNELINFO info;
-    if (stream == 0 || !BASS_ChannelGetInfo(stream, &info) || info.freq == 0) return;
+    if (stream == 0 || !BASS_ChannelGetInfo(stream, &info) || info.freq == 0) return false;
     ms = std::max(0.0, ms);
-    // The first frame at or after the time, so that position_ms reads back the same whole
-    // millisecond. Its own arithmetic can land a hair below a frame that sits exactly on a
-    // millisecond (2030 ms reads 2029.9999...), so one frame more where that happens.
+    // Its own arithmetic can land a hair below a frame that sits exactly on a millisecond
+    // (2030 ms reads 2029.9999...), so one frame more where that happens.
+    // A time computed as a sum that should come back to a frame's own time (seeking forward
+    // and back again) may land a hair past it; that hair must not make it the next frame.
+    constexpr double kFrameTolerance = 1e-6;
     const uint64_t frame_bytes = uint64_t{info.chans} * 2;
-    uint64_t bytes = static_cast<uint64_t>(std::ceil(ms * info.freq / 1000.0)) * frame_bytes;
+    bytes = static_cast<uint64_t>(std::ceil(std::max(0.0, ms * info.freq / 1000.0 - kFrameTolerance))) * frame_bytes;
     if (truncate_to_int32(BASS_ChannelBytes2Seconds(stream, bytes) * 1000.0) < truncate_to_int32(ms)) {
         bytes += frame_bytes;
     }
     // Past the end reads the end, as playing to the end would.
     bytes = std::min(bytes, static_cast<uint64_t>(length) / frame_bytes * frame_bytes);
-    BASS_ChannelSetPosition(stream, bytes, BASS_POS_BYTE);
+    return true;
+}
+
+void cSoundModule_bass::set_position_ms(double ms) {
+    uint64_t bytes = 0;
+    if (bytes_of_ms(ms, bytes)) BASS_ChannelSetPosition(stream, bytes, BASS_POS_BYTE);
+}
+
+double cSoundModule_bass::position_exact_ms() {
+    const uint64_t bytes = BASS_ChannelGetPosition(stream, BASS_POS_BYTE);
+    return BASS_ChannelBytes2Seconds(stream, bytes) * 1000.0;
+}
+
+double cSoundModule_bass::length_ms() {
+    if (stream == 0 || length <= 0) return 0.0;
+    return BASS_ChannelBytes2Seconds(stream, static_cast<uint64_t>(length)) * 1000.0;
+}
+
+void cSoundModule_bass::set_loop_ms(double start_ms, double end_ms) {
+    uint64_t start = 0, end = 0;
+    if (end_ms <= start_ms || !bytes_of_ms(start_ms, start) || !bytes_of_ms(end_ms, end)) start = end = 0;
+    if (stream != 0) BASS_ChannelSetLoop(stream, start, end);
 }
 
 void cSoundModule_bass::fatal(const std::string& text) {

@@ -26,8 +26,18 @@ public:
     void spectrum(float* buffer);  // 4096 magnitudes of an 8192-point FFT of the current output
     // Moves the stream to a position in ms (the "no sound" device's clock; also for tests).
     void set_position_ms(double ms);
+    // The audible position in milliseconds with its fraction (what position_ms truncates).
+    double position_exact_ms();
+    // The length of the music in milliseconds; 0 without a stream.
+    double length_ms();
+    // Loops the music between two times in ms (sample-exact, wrapped where the samples are
+    // fed to the output); end <= start clears the loop.
+    void set_loop_ms(double start_ms, double end_ms);
 
     [[noreturn]] void fatal(const std::string& text);
     void check_error(const std::string& context);
     static std::string error_name(uint32_t code);
+
+private:
+    bool bytes_of_ms(double ms, uint64_t& bytes);
 };

@@ -37,3 +37,16 @@ float cSyncDevice::get_value(const char* name, const int64_t& time_ms) {
     double row = static_cast<double>(time_ms) * rows_per_second / 1000.0;
     return static_cast<float>(value_at(*found->second, row));
 }
+
+cSyncTrack* cSyncDevice::track(const char* name) {
+    if (!store_ || !name) return nullptr;
+    if (cSyncTrack* known = registered_track(name)) return known;
+    register_track(name);
+    return registered_track(name);
+}
+
+cSyncTrack* cSyncDevice::registered_track(const char* name) const {
+    if (!name) return nullptr;
+    auto found = registry_.find(std::string_view(name));
+    return found == registry_.end() ? nullptr : found->second;
+}

@@ -35,6 +35,12 @@ public:
     // 0 for every name while there is no store.
     float get_value(const char* name, const int64_t& time_ms) override;
 
+    // The track of that name, registered (and its file read) first when it is new; null
+    // without a store. The development mode replaces tracks' keys through it between frames.
+    cSyncTrack* track(const char* name);
+    // The track of that name when some request has registered it, or else null.
+    cSyncTrack* registered_track(const char* name) const;
+
     const cSyncStore* store() const { return store_.get(); }
     std::size_t registered_count() const { return registry_.size(); }
 

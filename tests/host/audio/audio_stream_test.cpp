@@ -109,3 +109,56 @@ TEST(audio_stream, resizing_the_buffer_loses_no_frames) {
     auto mix = take(stream, 5, 10);
     EXPECT_EQ(mix[0], 10 * 10);
 }
+
+TEST(audio_stream, a_loop_wraps_in_the_conversion_without_a_gap_and_positions_follow_the_wrap) {
+    cAudioStream stream(ramp(44100, 2, 3000), 44100, 4096);
+    stream.set_loop(1000, 1100);
+    stream.seek(1050);
+    stream.refill(4096);  // the buffer runs many wraps ahead
+    auto mix = take(stream, 200, 0);
+    // Frames 1050..1099, then 1000..1099, then 1000..1049: no frame missing or doubled.
+    for (int i = 0; i < 200; ++i) {
+        const int frame = i < 50 ? 1050 + i : 1000 + (i - 50) % 100;
+        ASSERT_EQ(mix[i * 2], frame * 10) << "output frame " << i;
+    }
+    EXPECT_DOUBLE_EQ(stream.position(0.0), 1050.0);
+    EXPECT_DOUBLE_EQ(stream.position(49.0), 1099.0);
+    EXPECT_DOUBLE_EQ(stream.position(50.0), 1000.0) << "the wrap is heard: the position goes back with it";
+    EXPECT_DOUBLE_EQ(stream.position(120.0), 1070.0);
+    EXPECT_DOUBLE_EQ(stream.position(160.0), 1010.0) << "the second wrap";
+    EXPECT_DOUBLE_EQ(stream.position(155.0), 1010.0) << "between wraps it never goes back";
+
+    // Cleared, playback goes on past the old end.
+    stream.set_loop(0, 0);
+    mix = take(stream, 100, 200);
+    EXPECT_EQ(mix[0], 1050 * 10);
+    EXPECT_EQ(mix[99 * 2], 1149 * 10);
+}
+
+TEST(audio_stream, a_loop_set_behind_frames_converted_ahead_converts_them_again) {
+    cAudioStream stream(ramp(44100, 2, 3000), 44100, 4096);
+    stream.refill(4096);  // 0..2999 converted ahead without a loop
+    take(stream, 100, 0);
+    stream.set_loop(200, 300);
+    auto mix = take(stream, 300, 100);
+    EXPECT_EQ(mix[0], 100 * 10) << "handed-out frames are kept";
+    EXPECT_EQ(mix[199 * 2], 299 * 10);
+    EXPECT_EQ(mix[200 * 2], 200 * 10) << "the frames converted before the loop existed were not looped";
+    EXPECT_DOUBLE_EQ(stream.position(310.0), 210.0);
+
+    // Played from beyond the loop's end, nothing wraps.
+    stream.seek(400);
+    mix = take(stream, 10, 400);
+    EXPECT_EQ(mix[9 * 2], 409 * 10);
+    EXPECT_FALSE(stream.drained());
+
+    // A new buffer size with wraps pending keeps every frame in place.
+    stream.seek(290);
+    stream.refill(4096);
+    take(stream, 5, 410);
+    stream.set_buffer_frames(100);
+    mix = take(stream, 20, 415);
+    EXPECT_EQ(mix[0], 295 * 10);
+    EXPECT_EQ(mix[5 * 2], 200 * 10);
+    EXPECT_EQ(mix[19 * 2], 214 * 10);
+}

@@ -1,0 +1,23 @@
+// The player's command line: nothing (the show as it ships), or "--dev" with its own options.
+// Parsing only; never prints, never reads the environment.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/dev/dev_config.h"
+
+struct cDevOptions {
+    // Where the browser editor's server listens (loopback only); 0 lets the system choose.
+    int32_t editor_port = dev_config::kDefaultEditorPort;
+};
+
+struct cPlayerOptions {
+    bool dev = false;
+    cDevOptions dev_options;
+};
+
+// "--dev", "--editor-port N" and "--editor-port=N" (N a whole number from 0 to 65535, only
+// together with --dev), each at most once, in any order. False, with the reason in words, for
+// anything else; options is then unspecified.
+bool parse_player_options(const std::vector<std::string>& args, cPlayerOptions& options, std::string& reason);

@@ -1,0 +1,89 @@
+// Live track reloads on a real sync device and real files: a source replaces every track it
+// names at once, a source with an error or without a track changes nothing and says where,
+// tracks it does not name keep their keys, and a ".track" file is taken only when it is whole.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "../sync/track_file_writer.h"
+#include "host/dev/track_reloader.h"
+#include "host/sync/sync_device.h"
+#include "support/capture_stream.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class TrackReload : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir.write("_kick.track", track_bytes({{0, 1.0f, 0}, {24, 3.0f, 0}}));
+        cCaptureStream quiet(STDERR_FILENO);
+        ASSERT_TRUE(sync.open_store(dir.path() + "/"));
+    }
+    float at(const char* name, int64_t ms) { return sync.get_value(name, ms); }
+
+    cTempDir dir;
+    cSyncDevice sync;
+    cTrackReloader reloader{sync};
+};
+
+}  // namespace
+
+TEST_F(TrackReload, a_source_replaces_the_tracks_it_names_and_a_bad_one_changes_nothing) {
+    EXPECT_EQ(at("kick", 1000), 3.0f);
+    cCaptureStream out(STDOUT_FILENO);
+    cReloadOutcome outcome = reloader.apply_source(
+        "track kick\n  0:0 2 step\n  3:0 5 step\ntrack fresh\n  0:0 7 linear\n  1:0 8 step\n", "show.tracks");
+    EXPECT_NE(out.stop().find("# note: reloaded \"show.tracks\": 2 tracks, 4 keys\n"), std::string::npos);
+    EXPECT_TRUE(outcome.ok);
+    EXPECT_EQ(at("kick", 0), 2.0f);
+    EXPECT_EQ(at("kick", 1000), 5.0f);  // row 24 is beat 3
+    EXPECT_FLOAT_EQ(at("fresh", 250), 7.75f) << "row 6 of the way from row 0 to row 8, linear";
+
+    // A problem on line 4: nothing changes, and the line is named.
+    cCaptureStream err(STDERR_FILENO);
+    outcome = reloader.apply_source("track kick\n  0:0 9 step\ntrack fresh\n  0:0 1 lineer\n", "show.tracks");
+    const std::string errors = err.stop();
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.message.rfind("line 4:", 0), 0u) << outcome.message;
+    EXPECT_NE(errors.find("## ERROR: show.tracks:4:"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("## ERROR: 1 problem in \"show.tracks\"; every track keeps its keys"), std::string::npos);
+    EXPECT_EQ(at("kick", 0), 2.0f) << "not even the good track of the bad source was taken";
+
+    // Emptied, or nothing but comments: a source that defines no track is refused too.
+    cCaptureStream err2(STDERR_FILENO);
+    EXPECT_FALSE(reloader.apply_source("", "show.tracks").ok);
+    EXPECT_FALSE(reloader.apply_source("# only a comment\n\n", "show.tracks").ok);
+    err2.stop();
+    EXPECT_EQ(at("kick", 0), 2.0f);
+
+    // A track the source leaves out keeps its keys.
+    cCaptureStream out2(STDOUT_FILENO);
+    EXPECT_TRUE(reloader.apply_source("track fresh\n  0:0 4 step\n", "show.tracks").ok);
+    out2.stop();
+    EXPECT_EQ(at("kick", 0), 2.0f);
+    EXPECT_EQ(at("fresh", 0), 4.0f);
+}
+
+TEST_F(TrackReload, a_track_file_is_read_again_only_when_it_is_whole) {
+    EXPECT_EQ(at("kick", 0), 1.0f);
+    const std::string path = dir / "_kick.track";
+    cCaptureStream err(STDERR_FILENO);
+    dir.write("_kick.track", track_bytes({{0, 6.0f, 0}, {24, 7.0f, 0}}).substr(0, 4 + 9 + 4));  // cut short
+    EXPECT_FALSE(reloader.reload_track_file(path).ok);
+    EXPECT_NE(err.stop().find("track \"kick\" keeps its keys"), std::string::npos);
+    EXPECT_EQ(at("kick", 0), 1.0f);
+
+    cCaptureStream out(STDOUT_FILENO);
+    dir.write("_kick.track", track_bytes({{0, 6.0f, 0}, {24, 7.0f, 0}}));
+    EXPECT_TRUE(reloader.reload_track_file(path).ok);
+    out.stop();
+    EXPECT_EQ(at("kick", 0), 6.0f);
+    EXPECT_EQ(at("kick", 1000), 7.0f);
+
+    // A track nobody asked for yet is left to its first use.
+    dir.write("_later.track", track_bytes({{0, 2.0f, 0}}));
+    const cReloadOutcome later = reloader.reload_track_file(dir / "_later.track");
+    EXPECT_TRUE(later.ok);
+    EXPECT_TRUE(later.message.empty());
+    EXPECT_EQ(sync.registered_track("later"), nullptr);
+}
