@@ -128,42 +128,38 @@ int cTextureManager::reload_file(const std::string& path, std::string& error) {
     for (auto& [key, texture] : textures_) {
         if (normal_path(key) != changed) continue;
         const cFileParams params = params_[key];
-        cImage image = load_image(key);
-        const int32_t width = image.bitmap ? static_cast<int32_t>(FreeImage_GetWidth(image.bitmap)) : 0;
-        const int32_t height = image.bitmap ? static_cast<int32_t>(FreeImage_GetHeight(image.bitmap)) : 0;
-        const unsigned bpp = image.bitmap ? FreeImage_GetBPP(image.bitmap) : 0;
-        int32_t kind = params.kind;
-        bool mipmaps = params.mipmaps;
-        if (kind == kind_automatic) kind = resolve_kind(width, height);
-        const GLenum target = target_of_kind(kind);
-        if (target == GL_TEXTURE_RECTANGLE) mipmaps = false;
+        // The same preparation as the first load, so a reload decodes and chooses formats alike.
+        cTextureImage prepared = prepare_texture_image(key, params.mipmaps, params.kind);
+        const GLenum target = target_of_kind(prepared.kind);
 
-        if (!image.bitmap) {
+        if (!prepared.image.bitmap) {
             error = "the image cannot be decoded";
-        } else if ((bpp != 24 && bpp != 32) || FreeImage_GetImageType(image.bitmap) != FIT_BITMAP) {
-            error = "images must be 24 or 32 bpp with 8-bit channels; it is " + std::to_string(bpp);
+        } else if (prepared.problem != eTextureImageProblem::none) {
+            error = "images must be 24 or 32 bpp with 8-bit channels; it is " +
+                    std::to_string(prepared.bits_per_pixel);
         } else if (target != GL_TEXTURE_1D && target != GL_TEXTURE_2D && target != GL_TEXTURE_RECTANGLE) {
             error = std::string("a ") + kind_name(target) + " texture is not reloaded from a file";
         } else if (target != texture->target) {
-            error = std::string("at ") + std::to_string(width) + "x" + std::to_string(height) + " it would be a " +
-                    kind_name(target) + " texture, not " + kind_name(texture->target);
+            error = std::string("at ") + std::to_string(prepared.width) + "x" + std::to_string(prepared.height) +
+                    " it would be a " + kind_name(target) + " texture, not " + kind_name(texture->target);
         } else {
-            const GLint internal_format = static_cast<GLint>(format_of(bpp == 32 ? format_rgba8 : format_rgb8));
-            const GLenum format = format_of(bpp == 32 ? format_bgra : format_bgr);
+            const GLint internal_format = static_cast<GLint>(format_of(prepared.internal_format));
+            const GLenum format = format_of(prepared.format);
             glBindTexture(target, texture->name);
             if (target == GL_TEXTURE_1D) {
-                glTexImage1D(target, 0, internal_format, width, 0, format, GL_UNSIGNED_BYTE, FreeImage_GetBits(image.bitmap));
+                glTexImage1D(target, 0, internal_format, prepared.width, 0, format, GL_UNSIGNED_BYTE, prepared.pixels);
             } else {
-                glTexImage2D(target, 0, internal_format, width, height, 0, format, GL_UNSIGNED_BYTE,
-                             FreeImage_GetBits(image.bitmap));
+                glTexImage2D(target, 0, internal_format, prepared.width, prepared.height, 0, format, GL_UNSIGNED_BYTE,
+                             prepared.pixels);
             }
-            if (mipmaps) glGenerateMipmap(target);
+            // Rectangle textures have no mipmap levels.
+            if (prepared.mipmaps && target != GL_TEXTURE_RECTANGLE) glGenerateMipmap(target);
             glBindTexture(target, 0);
-            texture->width = width;
-            texture->height = height;
+            texture->width = prepared.width;
+            texture->height = prepared.height;
             ++reloaded;
         }
-        unload_image(image);
+        unload_image(prepared.image);
     }
     return reloaded;
 }
