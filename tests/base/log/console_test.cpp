@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <vector>
 
 #include "support/capture_stream.h"
 #include "support/temp_dir.h"
@@ -28,6 +29,30 @@ TEST(Console, redirect_points_both_streams_at_log_files_in_the_current_directory
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(slurp(dir / "stdout.txt"), "to out\nprintf out\n");
     EXPECT_EQ(slurp(dir / "stderr.txt"), "to err\n");
+}
+
+TEST(Console, a_stream_closed_at_start_still_gets_its_log_file) {
+    // A launcher may start the player with either stream, or both, already closed; the file
+    // opened for one then takes the closed descriptor's own number.
+    const std::vector<std::vector<int>> cases = {{STDOUT_FILENO}, {STDERR_FILENO}, {STDOUT_FILENO, STDERR_FILENO}};
+    for (const auto& closed : cases) {
+        cTempDir dir;
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(dir.path().c_str()) != 0) ::_exit(3);
+            for (int fd : closed) ::close(fd);
+            bool ok = redirect_console();
+            std::cout << "to out" << std::endl;
+            std::cerr << "to err" << std::endl;
+            ::_exit(ok ? 0 : 2);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        const std::string which = closed.size() == 2 ? "both" : closed[0] == STDOUT_FILENO ? "stdout" : "stderr";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << which << " closed";
+        EXPECT_EQ(slurp(dir / "stdout.txt"), "to out\n") << which << " closed";
+        EXPECT_EQ(slurp(dir / "stderr.txt"), "to err\n") << which << " closed";
+    }
 }
 
 TEST(Console, a_start_directory_that_cannot_hold_the_logs_keeps_the_original_streams) {
