@@ -1,5 +1,5 @@
 // POSIX implementation of the file utilities (getcwd, opendir/fnmatch, open/read/write,
-// rename, unlink, stat, strerror).
+// rename/renameat2/link, unlink, stat, strerror).
 #include "file_utils.h"
 
 #include <dirent.h>
@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -105,6 +106,31 @@ bool copy_bytes(int from, int to) {
     }
 }
 
+// Creates "<destination>.<pid>-<n>.partial", a name no other file has (O_EXCL), for a copy
+// still being written; the process umask applies to mode as for any new file. The descriptor,
+// or -1 with errno set.
+int create_partial_file(const std::string& destination, mode_t mode, std::string& name) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = destination + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".partial";
+        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+// Moves the finished temporary file to destination unless something is there already, in one
+// step: a file created there meanwhile is never replaced. Where the file system cannot rename
+// without replacing, a hard link does the same (it fails on an existing name) and the temporary
+// name is dropped after it. False with errno set (EEXIST for an existing destination).
+bool place_without_replacing(const std::string& temporary, const std::string& destination) {
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+    if (::link(temporary.c_str(), destination.c_str()) != 0) return false;
+    ::unlink(temporary.c_str());
+    return true;
+}
+
 }  // namespace
 
 bool copy_file(const std::string& source, const std::string& destination, bool overwrite) {
@@ -120,15 +146,17 @@ bool copy_file(const std::string& source, const std::string& destination, bool o
         report_failure("## ERROR: copy failed: ", code);
         return false;
     }
+    // A quick refusal; what keeps a file created from now on is the placement below.
     if (!overwrite && ::access(destination.c_str(), F_OK) == 0) {
         ::close(from);
         report_failure("## ERROR: copy failed: ", EEXIST);
         return false;
     }
-    // Write beside the destination and rename over it, so that a reader (or a library
-    // still mapped from the old file) never sees a half-written copy.
-    std::string temporary = destination + ".partial";
-    int to = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 0777);
+    // Write beside the destination under a name of its own and put it in place in one step, so
+    // that a reader (or a library still mapped from the old file) never sees a half-written
+    // copy, and no file already there (a user's "x.partial" included) is truncated.
+    std::string temporary;
+    int to = create_partial_file(destination, info.st_mode & 0777, temporary);
     if (to < 0) {
         int code = errno;
         ::close(from);
@@ -142,9 +170,10 @@ bool copy_file(const std::string& source, const std::string& destination, bool o
         ok = false;
         code = errno;
     }
-    if (ok && ::rename(temporary.c_str(), destination.c_str()) != 0) {
-        ok = false;
-        code = errno;
+    if (ok) {
+        ok = overwrite ? ::rename(temporary.c_str(), destination.c_str()) == 0
+                       : place_without_replacing(temporary, destination);
+        if (!ok) code = errno;
     }
     if (!ok) {
         ::unlink(temporary.c_str());

@@ -25,6 +25,10 @@ bool redirect_stream(FILE* stream, int fd, const char* file_name) {
         return false;
     }
     std::fflush(stream);
+    // With the stream's own descriptor closed at start, open() hands out that very number:
+    // the file already sits where it belongs and must stay open (without close-on-exec, as a
+    // dup2 would leave it).
+    if (file == fd) return ::fcntl(fd, F_SETFD, 0) == 0;
     bool ok = ::dup2(file, fd) >= 0;
     ::close(file);
     return ok;

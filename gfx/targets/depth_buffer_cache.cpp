@@ -1,5 +1,5 @@
 // The shared depth renderbuffers, counted by their users. Depends on the GL entry-point table
-// and the depth-texture map (which forgets a deleted renderbuffer's texture).
+// and the depth-texture map (which frees a deleted renderbuffer's depth texture).
 #include "gfx/targets/depth_buffer_cache.h"
 
 #include <map>

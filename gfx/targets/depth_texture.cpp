@@ -1,5 +1,5 @@
 // Depth copies of render targets. Depends on the GL entry-point table, render targets and the
-// texture manager; the textures it makes are never deleted here.
+// texture manager; the depth textures it makes are its own and go with their renderbuffer.
 #include "gfx/targets/depth_texture.h"
 
 #include <unordered_map>
@@ -40,4 +40,14 @@ cTexture* depth_texture_of(igfxContext& ctx, cTextureManager& textures, iRenderT
     return texture;
 }
 
-void forget_depth_texture(uint32_t renderbuffer) { depth_textures().erase(renderbuffer); }
+void forget_depth_texture(uint32_t renderbuffer) {
+    auto found = depth_textures().find(renderbuffer);
+    if (found == depth_textures().end()) return;
+    if (cTexture* texture = found->second) {
+        glDeleteTextures(1, &texture->name);
+        delete texture;
+    }
+    depth_textures().erase(found);
+}
+
+size_t depth_texture_count() { return depth_textures().size(); }

@@ -1,7 +1,8 @@
-// A render target's depth as a texture: the copy of the depth buffer into a depth texture, and
-// the process-wide map that keeps one such texture per depth renderbuffer.
-// Depends on the GL entry-point table and the texture manager; never frees a texture record.
+// A render target's depth as a texture: the copy of its depth buffer, and the process-wide map of
+// one depth texture per depth renderbuffer. Depends on the GL entry-point table and the texture
+// manager; frees a depth texture only when its renderbuffer goes.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "texture.h"
@@ -18,5 +19,9 @@ void copy_depth_to_texture(igfxContext& ctx, iRenderTarget& target, cTexture& te
 // target's current depth on every call. Null for a null target or one not made by the pool.
 cTexture* depth_texture_of(igfxContext& ctx, cTextureManager& textures, iRenderTarget* target);
 
-// Drops the map entry of a renderbuffer that is being deleted; GL may hand its name out again.
+// Deletes the depth texture (GL texture and record) of a renderbuffer that is being deleted and
+// drops its map entry; GL may hand the renderbuffer's name out again.
 void forget_depth_texture(uint32_t renderbuffer);
+
+// Depth textures currently held.
+size_t depth_texture_count();

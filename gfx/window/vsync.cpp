@@ -1,6 +1,6 @@
 // Vertical synchronisation: swap interval 1 through the table's wglSwapIntervalEXT (or straight
-// over SDL before the loader has run). A refusal is a note, not a warning: software drivers and
-// virtual displays commonly refuse, and the show runs correctly without it.
+// over SDL before the loader has run). A refusal is a note on standard output, not a warning:
+// software drivers and virtual displays commonly refuse, and the show runs correctly without it.
 #include <SDL2/SDL.h>
 
 #include <iostream>
@@ -13,7 +13,7 @@ void enable_vsync() {
     const bool taken = demo_wglSwapIntervalEXT != nullptr ? wglSwapIntervalEXT(1) != 0 : SDL_GL_SetSwapInterval(1) == 0;
     if (taken) return;
     const char* reason = SDL_GetError();
-    std::cerr << "# note: the display driver refused swap interval 1";
-    if (reason != nullptr && reason[0] != '\0') std::cerr << " (" << reason << ")";
-    std::cerr << "; frames are not synchronised to the display" << std::endl;
+    std::cout << "# note: the display driver refused swap interval 1";
+    if (reason != nullptr && reason[0] != '\0') std::cout << " (" << reason << ")";
+    std::cout << "; frames are not synchronised to the display" << std::endl;
 }

@@ -99,7 +99,7 @@ bool has_extension_in(const char* extensions, const char* name);
 void load_extensions();
 
 // Swap interval 1 (vertical synchronisation); a driver that refuses it is reported with a
-// "# note: " line and the show goes on without it.
+// "# note: " line on standard output and the show goes on without it.
 void enable_vsync();
 
 // Fetches the base GL functions of the entry-point table quietly; one the driver does not

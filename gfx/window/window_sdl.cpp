@@ -44,7 +44,7 @@ bool switch_display_mode(SDL_Window* window, int32_t width, int32_t height) {
     SDL_DisplayMode mode{};
     if (SDL_GetClosestDisplayMode(display, &wanted, &mode) == nullptr) {
         if (SDL_GetDesktopDisplayMode(display, &mode) != 0) return false;
-        std::cerr << "# note: the display has no " << width << "x" << height << " mode; the picture is shown scaled in "
+        std::cout << "# note: the display has no " << width << "x" << height << " mode; the picture is shown scaled in "
                   << mode.w << "x" << mode.h << std::endl;
     }
     return SDL_SetWindowDisplayMode(window, &mode) == 0;

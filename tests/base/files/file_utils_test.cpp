@@ -1,10 +1,14 @@
 #include "base/files/file_utils.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "support/capture_stream.h"
 #include "support/temp_dir.h"
@@ -18,6 +22,14 @@ void in_directory(const std::string& dir, F body) {
     ASSERT_TRUE(set_current_directory(dir));
     body();
     ASSERT_TRUE(set_current_directory(before));
+}
+
+// The names in a directory, sorted.
+std::vector<std::string> names_in(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace
@@ -69,8 +81,10 @@ TEST(FileCopy, copies_replaces_and_refuses_as_asked) {
     cTempDir dir;
     std::string a = dir.write("a.bin", std::string("\0\1\2xyz", 6));
     std::string b = dir.write("b.bin", "old contents");
+    dir.write("c.bin.partial", "a file of the user's");
     EXPECT_TRUE(copy_file(a, dir / "c.bin", false));
     EXPECT_EQ(slurp(dir / "c.bin"), std::string("\0\1\2xyz", 6));
+    EXPECT_EQ(slurp(dir / "c.bin.partial"), "a file of the user's") << "the copy writes under a name of its own";
 
     cCaptureStream err(STDERR_FILENO);
     EXPECT_FALSE(copy_file(a, b, false));
@@ -82,6 +96,40 @@ TEST(FileCopy, copies_replaces_and_refuses_as_asked) {
     EXPECT_NE(text.find("## ERROR: copy failed: File exists\n"), std::string::npos) << text;
     EXPECT_NE(text.find("## ERROR: copy failed: No such file or directory\n"), std::string::npos) << text;
     EXPECT_FALSE(std::filesystem::exists(dir / "no_such_dir"));
+}
+
+TEST(FileCopy, a_failed_copy_leaves_no_file_behind) {
+    cTempDir dir;
+    cCaptureStream err(STDERR_FILENO);
+    // Opens and reads as a file, but the read at offset 0 fails (nothing is mapped there).
+    EXPECT_FALSE(copy_file("/proc/self/mem", dir / "d.bin", true));
+    EXPECT_EQ(err.stop(), "## ERROR: copy failed: Input/output error\n");
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{});
+}
+
+TEST(FileCopy, without_overwrite_a_destination_made_during_the_copy_is_kept) {
+    cTempDir dir;
+    const std::string source = dir / "slow_source", destination = dir / "copy.bin";
+    // A pipe as the source holds the copy mid-way until the test writes the bytes.
+    ASSERT_EQ(::mkfifo(source.c_str(), 0600), 0);
+    cCaptureStream err(STDERR_FILENO);
+    bool copied = true;
+    std::thread copier([&] { copied = copy_file(source, destination, false); });
+    const int pipe_in = ::open(source.c_str(), O_WRONLY);  // returns once the copy has opened it
+    ASSERT_GE(pipe_in, 0);
+    // Past every look at the destination: its temporary file is there.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (names_in(dir.path()).size() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    dir.write("copy.bin", "made meanwhile by somebody else");
+    EXPECT_EQ(::write(pipe_in, "copied bytes", 12), 12);
+    ::close(pipe_in);
+    copier.join();
+
+    EXPECT_FALSE(copied);
+    EXPECT_EQ(slurp(destination), "made meanwhile by somebody else");
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"copy.bin", "slow_source"})) << "no partial file left";
+    EXPECT_NE(err.stop().find("## ERROR: copy failed: File exists\n"), std::string::npos);
 }
 
 TEST(FileStatus, delete_time_size_and_exists_report_failures) {

@@ -1,9 +1,11 @@
 // Framebuffer-object targets on a real context: what bind and unbind save and restore, clearing,
-// the shared depth renderbuffers and their lifetime, the depth texture, and the reports of
+// the shared depth renderbuffers and depth textures and their lifetime, and the reports of
 // check_complete and describe.
 #include "gfx/gl_stage.h"
 #include "gfx/targets/depth_buffer_cache.h"
+#include "gfx/targets/depth_texture.h"
 #include "gfx/targets/render_target_fbo.h"
+#include "gfx/window/window.h"
 #include "support/capture_stream.h"
 
 namespace {
@@ -157,6 +159,30 @@ TEST_F(Targets, a_shared_depth_buffer_lives_as_long_as_a_target_uses_it) {
     cRenderTarget_fbo later(77, 33, true);
     later.create();
     EXPECT_TRUE(glIsRenderbuffer(later.depth_renderbuffer()));
+}
+
+TEST_F(Targets, the_depth_texture_goes_with_the_last_target_of_its_size) {
+    // Not in the host's table: nothing of the host asks whether a name is a texture.
+    const auto is_texture = reinterpret_cast<GLboolean (*)(GLuint)>(platform_gl_resolver("glIsTexture"));
+    ASSERT_NE(is_texture, nullptr);
+    const size_t held = depth_texture_count();
+    auto first = std::make_unique<cRenderTarget_fbo>(66, 22, true);
+    auto second = std::make_unique<cRenderTarget_fbo>(66, 22, true);
+    first->create();
+    second->create();
+    cTexture* depth = ctx->depth_texture(first.get());
+    ASSERT_NE(depth, nullptr);
+    const GLuint name = depth->name;
+    EXPECT_TRUE(is_texture(name));
+    EXPECT_EQ(depth_texture_count(), held + 1);
+
+    first.reset();
+    EXPECT_TRUE(is_texture(name)) << "the second target still shares it";
+    EXPECT_EQ(ctx->depth_texture(second.get()), depth);
+
+    second.reset();
+    EXPECT_FALSE(is_texture(name)) << "the last user of the depth buffer is gone";
+    EXPECT_EQ(depth_texture_count(), held);
 }
 
 TEST_F(Targets, the_texture_record_keeps_its_address_and_gets_its_name_at_create) {
