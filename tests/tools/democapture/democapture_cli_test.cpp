@@ -40,8 +40,8 @@ TEST(DemoCaptureFiles, single_frames_and_ranges_write_exactly_the_expected_files
     run = run_democapture({"--out", dir / "range", "--from", "20000", "--to", "20090"});
     ASSERT_TRUE(run.exited && run.status == 0) << run.err;
     const auto names = files_in(dir / "range");
-    EXPECT_EQ(joined(names), "frame_000000.png frame_000001.png frame_000002.png frame_000003.png "
-                             "frame_000004.png frame_000005.png ");
+    EXPECT_EQ(joined(names), "democapture.txt frame_000000.png frame_000001.png frame_000002.png "
+                             "frame_000003.png frame_000004.png frame_000005.png ");
 
     const cPicture picture = read_picture(dir / "range/frame_000000.png");
     EXPECT_EQ(picture.width, 1280);
