@@ -5,6 +5,8 @@
 // output.
 #include "tools/democapture/capture_session.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +20,7 @@
 #include "base/files/file_utils.h"
 #include "gfx/gl/gl_entry_points.h"
 #include "host/app/demo_host.h"
+#include "host/modules/module_manager.h"
 #include "tools/democapture/capture_config.h"
 #include "tools/democapture/capture_paths.h"
 #include "tools/democapture/capture_pipeline.h"
@@ -117,6 +120,10 @@ int run_capture(cCapturePlan& plan) {
         report_error("cannot enter the show directory \"" + plan.show_dir + "\": " + std::strerror(errno));
         return 1;
     }
+    // Captures of one show start one at a time (the chunks of --jobs, or captures run side by
+    // side): each start-up empties the show's module cache and loads its own copies from it.
+    const int cache_lock = ::open(host_constants::module_cache_directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (cache_lock >= 0) ::flock(cache_lock, LOCK_EX);
     auto* host = new cDemoHost();  // lives until the process ends, as in the player
     cStartupOptions startup;
     startup.audio_device = host_constants::audio_device_no_sound;
@@ -125,7 +132,21 @@ int run_capture(cCapturePlan& plan) {
     startup.width = render_w;
     startup.height = render_h;
     host->start_up(startup);
+    if (cache_lock >= 0) ::close(cache_lock);
     host->window.procedure = capture_window_procedure;
+    // The player goes on without a module that did not load; a capture would only record the
+    // background.
+    if (host->modules->modules().empty()) {
+        report_error("the show has no module in bin/, so there is nothing to capture");
+        return 1;
+    }
+    for (const auto& module : host->modules->modules()) {
+        if (!module->scene) {
+            report_error("the module \"" + module->file_name + "\" did not load (see above); without it the "
+                         "frames would not show the show");
+            return 1;
+        }
+    }
     if (host->sound.stream == 0) {
         report_error("the show's music could not be loaded, and without it there is no clock to set");
         return 1;
