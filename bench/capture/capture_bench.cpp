@@ -1,7 +1,11 @@
-// Capture throughput at 1280x720 on this machine's GL: runs democapture over the same range of
-// the show twice, into PNG files and into an MP4, each with --stats, and prints its figures:
-// frames per second and the shares of rendering (with glFinish), reading back and encoding.
+// Capture throughput on this machine's GL, in one run: for 1280x720 and 1920x1080, rendering
+// alone (nothing read back or encoded), then PNG files, an H.264 video and a lossless master,
+// each as frames per second, as a share of rendering alone, and against the limit of the
+// machine: its cores' time over the processor time a frame takes to render plus to encode.
+// Then reading back and encoding alone (one frame rendered, read back and encoded as every
+// frame), as a machine where rendering costs nothing would see it, for 1, 2 and 4 PNG threads.
 //   capture_bench [FROM_MS TO_MS]      (default 48000 52000: words, glow and the tunnel)
+// Each figure is one run of democapture --stats; the machine's load is printed with them.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,9 +13,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -53,10 +58,36 @@ cRun run_tool(const std::vector<std::string>& args) {
     return run;
 }
 
-// The "# capture stats" block of the tool's output.
-std::string stats_of(const std::string& out) {
-    const size_t at = out.find("# capture stats");
-    return at == std::string::npos ? "(no stats: the capture failed)\n" : out.substr(at);
+// The number after label in the "# capture stats" block, or -1.
+double stat_of(const std::string& out, const std::string& label) {
+    const size_t at = out.find("#   " + label);
+    if (at == std::string::npos) return -1;
+    return std::atof(out.c_str() + at + 4 + label.size());
+}
+
+struct cFigures {
+    double fps = -1;         // frames and finish, without start-up
+    double cpu_render = -1;  // ms per frame
+    double cpu_encode = -1;
+};
+
+cFigures capture(const std::string& tool, std::vector<std::string> args) {
+    args.insert(args.begin(), tool);
+    args.push_back("--stats");
+    const cRun run = run_tool(args);
+    cFigures f;
+    if (run.status != 0) return f;
+    f.fps = stat_of(run.out, "throughput");
+    f.cpu_render = stat_of(run.out, "cpu render");
+    f.cpu_encode = stat_of(run.out, "cpu encode");
+    return f;
+}
+
+std::string load_average() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
 }
 
 }  // namespace
@@ -66,25 +97,73 @@ int main(int argc, char** argv) {
     const std::string to = argc > 2 ? argv[2] : "52000";
     const std::string tool = std::string(DEMO_TOOLS_DIR) + "/democapture";
     char pattern[] = "/tmp/capture-bench-XXXXXX";
-    const char* work = ::mkdtemp(pattern);
-    if (!work) {
+    const char* made = ::mkdtemp(pattern);
+    if (!made) {
         std::cerr << "## ERROR: capture_bench: cannot make a work folder" << std::endl;
         return 1;
     }
-    std::cout << "# capture throughput, 1280x720, 60 fps, music " << from << " to " << to << " ms" << std::endl;
+    const std::string work = made;
+    const double cores = std::max(1u, std::thread::hardware_concurrency());
+    std::printf("# capture throughput, music %s to %s ms at 60 fps, %g cores, load %s\n", from.c_str(), to.c_str(),
+                cores, load_average().c_str());
+    std::printf("# limit: the cores' time over the processor time of rendering a frame (rendering alone) plus\n"
+                "# encoding it (this run); a capture that overlaps them perfectly reaches it\n");
+    std::printf("# %-10s %-8s %8s %10s %12s %12s %10s %9s\n", "size", "output", "fps", "of render", "cpu render",
+                "cpu encode", "limit fps", "of limit");
     int status = 0;
-    for (const bool video : {false, true}) {
-        std::vector<std::string> args = {tool, "--from", from, "--to", to, "--stats"};
-        if (video) {
-            args.insert(args.end(), {"--video", std::string(work) + "/bench.mp4"});
-        } else {
-            args.insert(args.end(), {"--out", std::string(work) + "/frames"});
+    auto row = [](const char* size, const char* output, const cFigures& f, double render_fps, double render_cpu,
+                  double cores) {
+        const double encode = f.cpu_encode < 0 ? 0 : f.cpu_encode;
+        const double limit = render_cpu > 0 ? cores * 1000.0 / (render_cpu + encode) : 0;
+        std::printf("  %-10s %-8s %8.2f %9.1f%% %9.1f ms %9.1f ms %10.2f %8.1f%%\n", size, output, f.fps,
+                    render_fps > 0 ? 100.0 * f.fps / render_fps : 0.0, f.cpu_render, encode, limit,
+                    limit > 0 ? 100.0 * f.fps / limit : 0.0);
+        std::fflush(stdout);
+    };
+    for (const char* size : {"1280x720", "1920x1080"}) {
+        const std::vector<std::string> range = {"--from", from, "--to", to, "--size", size};
+        auto with = [&range](std::vector<std::string> more) {
+            more.insert(more.end(), range.begin(), range.end());
+            return more;
+        };
+        const cFigures render = capture(tool, with({"--measure", "render"}));
+        if (render.fps < 0) status = 1;
+        row(size, "render", render, render.fps, render.cpu_render, cores);
+        const std::pair<const char*, std::vector<std::string>> outputs[] = {
+            {"PNG", {"--out", work + "/frames"}},
+            {"H.264", {"--video", work + "/bench.mp4"}},
+            {"master", {"--master", work + "/bench.mkv"}},
+        };
+        for (const auto& [name, args] : outputs) {
+            const cFigures f = capture(tool, with(args));
+            if (f.fps < 0) status = 1;
+            row(size, name, f, render.fps, render.cpu_render, cores);
+            std::error_code ignored;
+            std::filesystem::remove_all(work + "/frames", ignored);
         }
-        const cRun run = run_tool(args);
-        std::cout << "\n## " << (video ? "video (H.264 through the encoder)" : "PNG files") << "\n"
-                  << stats_of(run.out) << std::flush;
-        if (run.status != 0) status = 1;
     }
+
+    std::printf("\n# reading back and encoding alone at 1280x720 (one frame rendered, then read back and\n"
+                "# encoded as every frame): what a machine where rendering is free would reach\n");
+    std::printf("# %-18s %8s %12s\n", "output", "fps", "cpu encode");
+    const std::vector<std::string> range = {"--from", from, "--to", to, "--measure", "output"};
+    for (const char* threads : {"1", "2", "4"}) {
+        std::vector<std::string> args = {"--out", work + "/frames", "--threads", threads};
+        args.insert(args.end(), range.begin(), range.end());
+        const cFigures f = capture(tool, args);
+        if (f.fps < 0) status = 1;
+        std::printf("  PNG, %s thread%-6s %8.2f %9.1f ms\n", threads, threads[0] == '1' ? "" : "s", f.fps, f.cpu_encode);
+        std::error_code ignored;
+        std::filesystem::remove_all(work + "/frames", ignored);
+    }
+    for (const auto& [name, file] : {std::pair<const char*, std::string>{"H.264", "--video"}, {"master", "--master"}}) {
+        std::vector<std::string> args = {file, work + (file == "--video" ? "/bench.mp4" : "/bench.mkv")};
+        args.insert(args.end(), range.begin(), range.end());
+        const cFigures f = capture(tool, args);
+        if (f.fps < 0) status = 1;
+        std::printf("  %-18s %8.2f %9.1f ms\n", name, f.fps, f.cpu_encode);
+    }
+    std::printf("# load at the end: %s\n", load_average().c_str());
     std::error_code ignored;
     std::filesystem::remove_all(work, ignored);
     return status;
