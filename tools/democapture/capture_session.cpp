@@ -200,6 +200,11 @@ int run_capture(cCapturePlan& plan) {
     std::unique_ptr<cCapturePipeline> pipeline;
     if (sink) pipeline = std::make_unique<cCapturePipeline>(layout.frame_bytes(), png ? plan.threads : 0, compressors, *sink);
 
+    // The record of an earlier range in the folder would vouch for frames about to be replaced:
+    // it goes before the first frame does.
+    if (png && (plan.is_range || plan.measure != eMeasure::none)) {
+        ::unlink((plan.out_dir + "/" + manifest_file).c_str());
+    }
     int64_t kept_total = 0;
     for (const auto& step : plan.steps) kept_total += step.file_name.empty() ? 0 : 1;
     stats.mark(eCapturePhase::startup);
