@@ -108,10 +108,6 @@ int join_png(const std::vector<cChunk>& chunks, const std::string& out_dir, cons
 
 int join_video(const std::vector<cChunk>& chunks, const std::string& target, const std::string& show_dir,
                const cRangeManifest& whole) {
-    if (find_on_path(encoder_program).empty()) {
-        report_error(quoted(encoder_program) + " was not found on the PATH; it is needed to join videos");
-        return 1;
-    }
     std::string error, partial;
     const ePlace place = prepare_video_target(target, partial, error);
     if (place != ePlace::usable) {
@@ -193,6 +189,14 @@ int run_join(const cJoinPlan& plan) {
     const std::string kind = !plan.out_dir.empty() ? "png" : !plan.video_file.empty() ? "h264" : "ffv1";
     const std::string target = !plan.out_dir.empty() ? plan.out_dir : !plan.video_file.empty() ? plan.video_file : plan.master_file;
     const char* wanted = kind == "png" ? "PNG folders" : kind == "h264" ? "H.264 videos (--video)" : "masters (--master)";
+    if (kind != "png") {
+        for (const char* program : {encoder_program, probe_program}) {
+            if (find_on_path(program).empty()) {
+                report_error(quoted(program) + " was not found on the PATH; it is needed to join videos");
+                return 1;
+            }
+        }
+    }
     std::vector<cChunk> chunks;
     for (const std::string& name : plan.chunks) {
         cChunk c{name, absolute_from_here(name), {}};

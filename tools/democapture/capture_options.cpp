@@ -198,6 +198,12 @@ cParsedOptions parse_capture_options(const std::vector<std::string>& args) {
         return fail("--from " + std::to_string(o.from_ms) + " is not before --to " + std::to_string(o.to_ms));
     }
     const int64_t frames = frame_count(o.from_ms, o.to_ms, o.fps);
+    if (frames == 0) {
+        char step[32];
+        std::snprintf(step, sizeof step, "%.3f", 1000.0 / o.fps);
+        return fail("--from " + std::to_string(o.from_ms) + " --to " + std::to_string(o.to_ms) + " holds no frame at " +
+                    std::to_string(o.fps) + " fps (frames are " + step + " ms apart)");
+    }
     if (o.jobs > frames) {
         return fail("--jobs " + std::to_string(o.jobs) + " is more than the " + std::to_string(frames) +
                     " frames from " + std::to_string(o.from_ms) + " to " + std::to_string(o.to_ms) + " ms");

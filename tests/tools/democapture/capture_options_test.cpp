@@ -122,6 +122,7 @@ TEST(CaptureOptions, unusable_command_lines_are_refused_with_one_line) {
         {"--video", "v.mp4", "--crf", "52"},
         {"--video", "v.mp4", "--master", "m.mkv"},
         {"--out", "d", "--jobs", "0"},
+        {"--out", "d", "--from", "1", "--to", "10"},       // between two frames at 60 fps: none
         {"--out", "d", "--from", "20000", "--to", "20090", "--jobs", "7"},  // six frames
         {"--out", "d", "--at", "1000", "--jobs", "2"},
         {"--out", "d", "--threads", "0"},
