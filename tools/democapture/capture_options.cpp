@@ -269,7 +269,7 @@ std::string capture_usage() {
            "  --supersample N   render at N times the size in each direction (1 to " +
            std::to_string(max_supersample) + ") and filter down:\n"
            "                    each pixel is the mean of its N x N rendered pixels (box filter)\n"
-           "  --crf N           H.264 quality, 0 (lossless) to " + std::to_string(max_crf) + " (default " +
+           "  --crf N           H.264 quality, 0 (best) to " + std::to_string(max_crf) + " (default " +
            std::to_string(default_crf) + "); only with --video\n"
            "  --at MS,...       single frames at these times, each after the frame one step before it\n"
            "  --jobs N          capture the range in N processes at once, then join the chunks (their\n"
