@@ -197,6 +197,17 @@ TEST(DemoCaptureRefusals, a_missing_encoder_or_an_unwritable_place_fails_with_st
     EXPECT_EQ(said, 4u) << "each line says why: " << run.err;
 }
 
+TEST(DemoCaptureRefusals, a_module_that_does_not_load_fails_the_capture_instead_of_recording_the_background) {
+    cTempDir dir;
+    make_module_off_show(built_show_dir(), dir / "show");
+    dir.write("show/bin/render_broken.so", "not a library");
+    const cProcessResult run = run_democapture({"--show", dir / "show", "--out", dir / "out", "--at", "20000"});
+    EXPECT_TRUE(run.exited && run.status == 1) << run.status << " " << run.err;
+    EXPECT_NE(run.err.find("## ERROR: democapture: the module \"render_broken.so\" did not load"), std::string::npos)
+        << run.err;
+    EXPECT_TRUE(files_in(dir / "out").empty()) << joined(files_in(dir / "out"));
+}
+
 TEST(DemoCaptureRefusals, a_full_disk_or_a_file_size_limit_removes_the_unfinished_file_and_keeps_finished_frames) {
     cTempDir dir;
     // A limit on the size of any file (ulimit -f, in blocks of 512 bytes): 800 KB holds the
