@@ -86,6 +86,8 @@ int join_png(const std::vector<cChunk>& chunks, const std::string& out_dir, cons
         report_error(error);
         return place == ePlace::unwritable ? 1 : 2;
     }
+    // As in a capture: an earlier record in the folder must not vouch for frames being replaced.
+    ::unlink((out_dir + "/" + manifest_file).c_str());
     int64_t next = 0;
     for (const cChunk& c : chunks) {
         for (int64_t n = 0; n < c.manifest.frames; ++n, ++next) {
