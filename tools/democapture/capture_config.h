@@ -82,7 +82,8 @@ constexpr int32_t encoder_pipe_bytes = 1 << 20;
 // The pipeline: frames are read back through a ring of pixel-buffer objects, so that reading
 // frame n waits only for frame n - ring + 1; then PNG compression runs on a pool of threads
 // (one per core unless --threads says otherwise), and one writer puts the frames out in order.
-// Frames in flight on the processor side: one per thread, one being written, one being filled.
+// Frames in flight on the processor side: one per thread, one being written, one being filled
+// (for a video, where the encoder process compresses, as many: they absorb its changes of pace).
 constexpr int32_t read_back_ring = 3;
 constexpr int32_t max_threads = 64;
 constexpr int32_t frames_in_flight_beyond_threads = 2;

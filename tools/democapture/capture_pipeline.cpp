@@ -4,7 +4,7 @@
 
 #include <time.h>
 
-#include "tools/democapture/capture_config.h"
+#include <algorithm>
 
 namespace {
 
@@ -22,10 +22,12 @@ void add(std::atomic<double>& sum, double value) {
 
 }  // namespace
 
-cCapturePipeline::cCapturePipeline(size_t frame_bytes, int32_t threads, cCompressorFactory make, iFrameSink& sink)
+cCapturePipeline::cCapturePipeline(size_t frame_bytes, int32_t frames, int32_t threads, cCompressorFactory make,
+                                   iFrameSink& sink)
     : sink_(sink) {
     if (!make) threads = 0;
-    const int32_t count = threads + capture_config::frames_in_flight_beyond_threads;
+    // One frame more than the compressors at least, or the main thread could never fill one.
+    const int32_t count = std::max(frames, threads + 1);
     for (int32_t i = 0; i < count; ++i) {
         frames_.push_back(std::make_unique<cFrame>());
         // Zeroed once: where the picture does not reach (the bars) stays black for good.

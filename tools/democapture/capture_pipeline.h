@@ -40,9 +40,10 @@ class cCapturePipeline {
 public:
     using cCompressorFactory = std::function<std::unique_ptr<iFrameCompressor>()>;
 
-    // frame_bytes: the size of each frame's pixels. threads compressors made by make (none:
-    // frames go straight to the writer); threads + 2 frame buffers circulate.
-    cCapturePipeline(size_t frame_bytes, int32_t threads, cCompressorFactory make, iFrameSink& sink);
+    // frame_bytes: the size of each frame's pixels; frames: how many frame buffers circulate
+    // (at least one more than the compressors). threads compressors made by make (none: frames
+    // go straight to the writer).
+    cCapturePipeline(size_t frame_bytes, int32_t frames, int32_t threads, cCompressorFactory make, iFrameSink& sink);
     // Stops the threads; frames not yet written are dropped.
     ~cCapturePipeline();
     cCapturePipeline(const cCapturePipeline&) = delete;

@@ -198,7 +198,13 @@ int run_capture(cCapturePlan& plan) {
     }
     iFrameSink* sink = png ? png_sink.get() : video_sink.get();
     std::unique_ptr<cCapturePipeline> pipeline;
-    if (sink) pipeline = std::make_unique<cCapturePipeline>(layout.frame_bytes(), png ? plan.threads : 0, compressors, *sink);
+    // The same number of frames in flight for every output: for a video they let the encoder's
+    // pace vary (a new segment's encoder starting) without holding up the rendering.
+    const int32_t frames_in_flight = plan.threads + frames_in_flight_beyond_threads;
+    if (sink) {
+        pipeline = std::make_unique<cCapturePipeline>(layout.frame_bytes(), frames_in_flight, png ? plan.threads : 0,
+                                                      compressors, *sink);
+    }
 
     // The record of an earlier range in the folder would vouch for frames about to be replaced:
     // it goes before the first frame does.

@@ -354,7 +354,7 @@ TEST(CapturePipeline, frames_are_written_in_order_with_a_bounded_number_in_fligh
     std::atomic<int> compressed{0};
     cRecordingSink sink;
     {
-        cCapturePipeline pipeline(16, 3, [&compressed] { return std::make_unique<cSlowFirstCompressor>(compressed); },
+        cCapturePipeline pipeline(16, 5, 3, [&compressed] { return std::make_unique<cSlowFirstCompressor>(compressed); },
                                   sink);
         EXPECT_EQ(pipeline.frames_in_flight(), 5);  // three threads, one being written, one being filled
         std::vector<cFrame*> held;
@@ -389,8 +389,14 @@ TEST(CapturePipeline, frames_are_written_in_order_with_a_bounded_number_in_fligh
     // Without compressors the frames go straight to the writer; a failing write stops the rest.
     cRecordingSink failing;
     failing.fail_at = 3;
-    cCapturePipeline raw(16, 0, nullptr, failing);
+    cCapturePipeline raw(16, 2, 0, nullptr, failing);
     EXPECT_EQ(raw.frames_in_flight(), 2);
+    // Never fewer frames than the compressors need to keep the main thread going.
+    cRecordingSink unused;
+    EXPECT_EQ(cCapturePipeline(16, 2, 4, [&compressed] { return std::make_unique<cSlowFirstCompressor>(compressed); },
+                               unused)
+                  .frames_in_flight(),
+              5);
     int submitted = 0;
     for (int i = 0; i < 20; ++i) {
         cFrame* f = raw.take_free();
