@@ -1,17 +1,28 @@
-// Capture throughput at 1280x720 on this machine's GL: runs democapture over the same range of
-// the show twice, into PNG files and into an MP4, each with --stats, and prints its figures:
-// frames per second and the shares of rendering (with glFinish), reading back and encoding.
+// Capture throughput on this machine's GL, in one run: for 1280x720 and 1920x1080, rendering
+// alone (nothing read back or encoded), then PNG files, an H.264 video and a lossless master,
+// each as frames per second, as a share of rendering alone, and against the limit of the
+// machine: its cores' time over the processor time a frame takes to render plus to encode
+// (with the processor time the machine actually gave just before each run, since other work
+// may share it).
+// Then reading back and encoding alone (one frame rendered, read back and encoded as every
+// frame), as a machine where rendering costs nothing would see it, for 1, 2 and 4 PNG threads.
 //   capture_bench [FROM_MS TO_MS]      (default 48000 52000: words, glow and the tunnel)
+// Each figure is one run of democapture --stats; the machine's load is printed with them.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <time.h>
+
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -53,10 +64,59 @@ cRun run_tool(const std::vector<std::string>& args) {
     return run;
 }
 
-// The "# capture stats" block of the tool's output.
-std::string stats_of(const std::string& out) {
-    const size_t at = out.find("# capture stats");
-    return at == std::string::npos ? "(no stats: the capture failed)\n" : out.substr(at);
+// The number after label in the "# capture stats" block, or -1.
+double stat_of(const std::string& out, const std::string& label) {
+    const size_t at = out.find("#   " + label);
+    if (at == std::string::npos) return -1;
+    return std::atof(out.c_str() + at + 4 + label.size());
+}
+
+struct cFigures {
+    double fps = -1;         // frames and finish, without start-up
+    double cpu_render = -1;  // ms per frame
+    double cpu_encode = -1;
+};
+
+cFigures capture(const std::string& tool, std::vector<std::string> args) {
+    args.insert(args.begin(), tool);
+    args.push_back("--stats");
+    const cRun run = run_tool(args);
+    cFigures f;
+    if (run.status != 0) return f;
+    f.fps = stat_of(run.out, "throughput");
+    f.cpu_render = stat_of(run.out, "cpu render");
+    f.cpu_encode = stat_of(run.out, "cpu encode");
+    return f;
+}
+
+// The processor time the machine gives this program now, in cores: as many threads as cores
+// spin for a second and count the time they got. On a machine shared with other work this is
+// less than the core count, and it is what the limit of a capture is measured against.
+double available_cores(int cores) {
+    std::vector<double> got(static_cast<size_t>(cores), 0.0);
+    std::vector<std::thread> spinners;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < cores; ++i) {
+        spinners.emplace_back([&got, i, start] {
+            volatile uint64_t sink = 0;
+            while (std::chrono::steady_clock::now() - start < std::chrono::seconds(1)) sink = sink + 1;
+            timespec t{};
+            ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+            got[static_cast<size_t>(i)] = static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+        });
+    }
+    for (auto& t : spinners) t.join();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double total = 0;
+    for (double g : got) total += g;
+    return total / wall;
+}
+
+std::string load_average() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
 }
 
 }  // namespace
@@ -66,25 +126,82 @@ int main(int argc, char** argv) {
     const std::string to = argc > 2 ? argv[2] : "52000";
     const std::string tool = std::string(DEMO_TOOLS_DIR) + "/democapture";
     char pattern[] = "/tmp/capture-bench-XXXXXX";
-    const char* work = ::mkdtemp(pattern);
-    if (!work) {
+    const char* made = ::mkdtemp(pattern);
+    if (!made) {
         std::cerr << "## ERROR: capture_bench: cannot make a work folder" << std::endl;
         return 1;
     }
-    std::cout << "# capture throughput, 1280x720, 60 fps, music " << from << " to " << to << " ms" << std::endl;
+    const std::string work = made;
+    const double cores = std::max(1u, std::thread::hardware_concurrency());
+    std::printf("# capture throughput, music %s to %s ms at 60 fps, %g cores, load %s\n", from.c_str(), to.c_str(),
+                cores, load_average().c_str());
+    std::printf("# limit: the cores' time over the processor time of rendering a frame (rendering alone) plus\n"
+                "# encoding it (this run); a capture that overlaps them perfectly reaches it. \"free\" is the\n"
+                "# processor time the machine gave one spinning thread per core just before the run: below the\n"
+                "# core count, other work shares the machine and the run cannot reach the limit.\n");
+    std::printf("# %-10s %-8s %8s %10s %12s %12s %6s %10s %9s\n", "size", "output", "fps", "of render", "cpu render",
+                "cpu encode", "free", "limit fps", "of limit");
     int status = 0;
-    for (const bool video : {false, true}) {
-        std::vector<std::string> args = {tool, "--from", from, "--to", to, "--stats"};
-        if (video) {
-            args.insert(args.end(), {"--video", std::string(work) + "/bench.mp4"});
-        } else {
-            args.insert(args.end(), {"--out", std::string(work) + "/frames"});
+    auto row = [cores](const char* size, const char* output, const cFigures& f, double render_fps, double render_cpu,
+                       double free_cores) {
+        const double encode = f.cpu_encode < 0 ? 0 : f.cpu_encode;
+        const double limit = render_cpu > 0 ? cores * 1000.0 / (render_cpu + encode) : 0;
+        std::printf("  %-10s %-8s %8.2f %9.1f%% %9.1f ms %9.1f ms %6.2f %10.2f %8.1f%%\n", size, output, f.fps,
+                    render_fps > 0 ? 100.0 * f.fps / render_fps : 0.0, f.cpu_render, encode, free_cores, limit,
+                    limit > 0 ? 100.0 * f.fps / limit : 0.0);
+        std::fflush(stdout);
+    };
+    const int core_count = static_cast<int>(cores);
+    for (const char* size : {"1280x720", "1920x1080"}) {
+        const std::vector<std::string> range = {"--from", from, "--to", to, "--size", size};
+        auto with = [&range](std::vector<std::string> more) {
+            more.insert(more.end(), range.begin(), range.end());
+            return more;
+        };
+        double available = available_cores(core_count);
+        const cFigures render = capture(tool, with({"--measure", "render"}));
+        if (render.fps < 0) status = 1;
+        row(size, "render", render, render.fps, render.cpu_render, available);
+        const std::pair<const char*, std::vector<std::string>> outputs[] = {
+            {"PNG", {"--out", work + "/frames"}},
+            {"H.264", {"--video", work + "/bench.mp4"}},
+            {"master", {"--master", work + "/bench.mkv"}},
+        };
+        for (const auto& [name, args] : outputs) {
+            available = available_cores(core_count);
+            const cFigures f = capture(tool, with(args));
+            if (f.fps < 0) status = 1;
+            row(size, name, f, render.fps, render.cpu_render, available);
+            std::error_code ignored;
+            std::filesystem::remove_all(work + "/frames", ignored);
         }
-        const cRun run = run_tool(args);
-        std::cout << "\n## " << (video ? "video (H.264 through the encoder)" : "PNG files") << "\n"
-                  << stats_of(run.out) << std::flush;
-        if (run.status != 0) status = 1;
     }
+
+    std::printf("\n# reading back and encoding alone at 1280x720 (one frame rendered, then read back and\n"
+                "# encoded as every frame): what a machine where rendering is free would reach. H.264 codes a\n"
+                "# repeated picture almost for free, so its figure is an upper bound.\n");
+    std::printf("# %-18s %8s %12s %6s\n", "output", "fps", "cpu encode", "free");
+    const std::vector<std::string> range = {"--from", from, "--to", to, "--measure", "output"};
+    for (const char* threads : {"1", "2", "4"}) {
+        std::vector<std::string> args = {"--out", work + "/frames", "--threads", threads};
+        args.insert(args.end(), range.begin(), range.end());
+        const double available = available_cores(core_count);
+        const cFigures f = capture(tool, args);
+        if (f.fps < 0) status = 1;
+        std::printf("  PNG, %s thread%-6s %8.2f %9.1f ms %6.2f\n", threads, threads[0] == '1' ? "" : "s", f.fps,
+                    f.cpu_encode, available);
+        std::error_code ignored;
+        std::filesystem::remove_all(work + "/frames", ignored);
+    }
+    for (const auto& [name, file] : {std::pair<const char*, std::string>{"H.264", "--video"}, {"master", "--master"}}) {
+        std::vector<std::string> args = {file, work + (file == "--video" ? "/bench.mp4" : "/bench.mkv")};
+        args.insert(args.end(), range.begin(), range.end());
+        const double available = available_cores(core_count);
+        const cFigures f = capture(tool, args);
+        if (f.fps < 0) status = 1;
+        std::printf("  %-18s %8.2f %9.1f ms %6.2f\n", name, f.fps, f.cpu_encode, available);
+    }
+    std::printf("# load at the end: %s\n", load_average().c_str());
     std::error_code ignored;
     std::filesystem::remove_all(work, ignored);
     return status;

@@ -1,4 +1,5 @@
-// One direction of a separable Gaussian blur ("blurdir" is (1, 0) or (0, 1)): nine weights
+// One direction of a separable Gaussian blur ("blurdir" is (1, 0) or (0, 1), longer where the
+// picture is rendered larger than the show's 1280 x 720, so the blur reaches as far): nine weights
 // 1-8-28-56-70-56-28-8-1 read with five bilinear taps, spread over two texels per
 // step so that each level of the glow chain reaches further. The blur keeps its source's size, so
 // the centre tap falls on a texel centre and needs no filtering.

@@ -17,10 +17,10 @@ using namespace host_constants;
 void cDemoHost::start_up(const cStartupOptions& options) {
     // 1. The window must exist before the audio device, which is bound to it.
     cWindowDesc desc;
-    desc.width = window_width;
-    desc.height = window_height;
-    desc.render_width = window_width;
-    desc.render_height = window_height;
+    desc.width = options.width;
+    desc.height = options.height;
+    desc.render_width = options.width;
+    desc.render_height = options.height;
     desc.fullscreen = options.fullscreen;
     desc.use_window_height = false;
     desc.show = options.show_window;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "gfx/window/window.h"
+#include "host/app/host_constants.h"
 #include "host/sound/sound_module_bass.h"
 
 class igfxContext;
@@ -17,6 +18,10 @@ struct cStartupOptions {
     int32_t audio_device = 1;  // 1: the default output; 0: no sound, the caller moves the clock
     bool fullscreen = true;
     bool show_window = true;
+    // The window and render size. The player always runs at the show's 1280 x 720; a capture
+    // renders at the size it writes, and every screen-relative render target follows it.
+    int32_t width = host_constants::window_width;
+    int32_t height = host_constants::window_height;
 };
 
 class cDemoHost {

@@ -76,7 +76,7 @@ void post_downsample(igfxContext& ctx, const cTexture* t, const cRenderTargetLea
     dst.target->unbind(ctx);
 }
 
-void post_dir_blur(igfxContext& ctx, const cTexture* t, const cRenderTargetLease& dst) {
+void post_dir_blur(igfxContext& ctx, const cTexture* t, const cRenderTargetLease& dst, float reach) {
     if (!resources.dir_blur_loaded) {
         resources.dir_blur_loaded = true;
         ctx.load_shader(program::dir_blur, program::dir_blur_vert, program::dir_blur_frag);
@@ -87,8 +87,9 @@ void post_dir_blur(igfxContext& ctx, const cTexture* t, const cRenderTargetLease
     tmp = ctx.acquire_render_target(t->width, t->height);
 
     // The first direction goes into tmp, so t may be dst's own texture.
-    static constexpr float horizontal[4] = {1.0f, 0.0f, 0.0f, 0.0f};
-    static constexpr float vertical[4] = {0.0f, 1.0f, 0.0f, 0.0f};
+    // The direction's length is the reach: the shader steps its taps along it.
+    const float horizontal[4] = {reach, 0.0f, 0.0f, 0.0f};
+    const float vertical[4] = {0.0f, reach, 0.0f, 0.0f};
     tmp.target->bind(ctx, 0);
     ctx.use_shader(program::dir_blur);
     ctx.set_texture(program::dir_blur, "tex0", t);
@@ -155,20 +156,22 @@ void post_vignette(igfxContext& ctx, const cTexture* t, const cRenderTargetLease
 }
 
 void post_glow(igfxContext& ctx, const cTexture* src, const cRenderTargetLease& dst) {
+    // src has the full render size: the glow reaches as far over the picture at any size.
+    const float reach = static_cast<float>(src->width) / config::glow_composed_width;
     // Declared in acquisition order: they go back gE, gD, gC, gB, gA on every way out.
     const cRenderTargetLease g_a = ctx.acquire_screen_render_target(2);
     const cRenderTargetLease g_b = ctx.acquire_screen_render_target(2);
     post_downsample(ctx, src, g_a);
     post_levels(ctx, g_a, g_b, {config::glow_black_first, config::glow_white, config::glow_gamma, 0.0f, config::glow_white});
-    post_dir_blur(ctx, texture_of(g_b), g_a);
+    post_dir_blur(ctx, texture_of(g_b), g_a, reach);
 
     const cRenderTargetLease g_c = ctx.acquire_screen_render_target(4);
     post_downsample(ctx, texture_of(g_a), g_c);
-    post_dir_blur(ctx, texture_of(g_c), g_c);
+    post_dir_blur(ctx, texture_of(g_c), g_c, reach);
 
     const cRenderTargetLease g_d = ctx.acquire_screen_render_target(8);
     post_downsample(ctx, texture_of(g_c), g_d);
-    post_dir_blur(ctx, texture_of(g_d), g_d);
+    post_dir_blur(ctx, texture_of(g_d), g_d, reach);
 
     const cRenderTargetLease g_e = ctx.acquire_screen_render_target(8);
     post_levels(ctx, g_d, g_e, {config::glow_black_second, config::glow_white, config::glow_gamma, 0.0f, config::glow_white});

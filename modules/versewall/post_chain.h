@@ -20,7 +20,8 @@ void post_passthrough(igfxContext& ctx, const cTexture* t);
 // Filters t down into dst (usually smaller).
 void post_downsample(igfxContext& ctx, const cTexture* t, const cRenderTargetLease& dst);
 // Blurs t horizontally into a temporary target, then vertically into dst; t may be dst's own.
-void post_dir_blur(igfxContext& ctx, const cTexture* t, const cRenderTargetLease& dst);
+// reach scales the distance between the blur's taps (1: the show's own blur).
+void post_dir_blur(igfxContext& ctx, const cTexture* t, const cRenderTargetLease& dst, float reach = 1.0f);
 // src's image through the levels p into dst.
 void post_levels(igfxContext& ctx, const cRenderTargetLease& src, const cRenderTargetLease& dst, const cLevelsParams& p);
 // over and under combined by the program of mode (1 add, 4 modulate) with strength amount.

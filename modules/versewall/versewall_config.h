@@ -49,6 +49,10 @@ inline constexpr float glow_black_first = 32.0f;
 inline constexpr float glow_black_second = 0.0f;
 inline constexpr float glow_white = 255.0f;
 inline constexpr float glow_gamma = 1.3f;
+// The render width the glow's blur reach is measured at, in texels of each level. At another
+// render size (a capture at 1920 x 1080 or 3840 x 2160) the reach scales with the width, so
+// the glow covers the same part of the picture; at this width the scale is exactly 1.
+inline constexpr float glow_composed_width = 1280.0f;
 inline constexpr int composite_add = 1;
 inline constexpr int composite_modulate = 4;
 

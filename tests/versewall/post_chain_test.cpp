@@ -3,6 +3,7 @@
 // in-place blur (its calls and its pixels), and the render state and bindings each pass leaves.
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "observing_context.h"
@@ -172,6 +173,22 @@ TEST_F(post_chain, every_primitive_pass_restores_the_state_and_unbinds) {
     }
     EXPECT_EQ(ctx.of("draw_fullscreen_quad_tex").front().framebuffer, 0) << "the passthrough draws where it is called";
     *pending = before;
+}
+
+TEST_F(post_chain, the_glow_blur_reaches_as_far_over_the_picture_at_any_render_size) {
+    // At the show's 1280 x 720 the blur steps one unit; a 1920 x 1080 picture (a capture at
+    // that size) steps 1.5 texels, so the glow covers the same part of the picture.
+    cCaptureStream out(STDOUT_FILENO);  // more targets than the warm-up made
+    for (const auto& [width, height, reach] : {std::tuple{1280, 720, 1.0f}, std::tuple{1920, 1080, 1.5f}}) {
+        const cRenderTargetLease src = ctx.acquire_render_target(width, height);
+        const cRenderTargetLease dst = ctx.acquire_render_target(width, height);
+        ctx.calls.clear();
+        post_glow(ctx, src.target->texture(), dst);
+        const std::vector<std::vector<float>> one = {{reach, 0, 0, 0}, {0, reach, 0, 0}};
+        std::vector<std::vector<float>> expected;
+        for (int level = 0; level < 3; ++level) expected.insert(expected.end(), one.begin(), one.end());
+        EXPECT_EQ(ctx.vectors("dir_blur", "blurdir"), expected) << width << "x" << height;
+    }
 }
 
 TEST_F(post_chain, vignette_image_is_kept_and_spans_its_own_size) {

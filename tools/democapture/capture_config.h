@@ -8,9 +8,20 @@
 
 namespace capture_config {
 
-// The picture every frame is read back at: the show's render size.
-constexpr int32_t frame_width = host_constants::window_width;
-constexpr int32_t frame_height = host_constants::window_height;
+// The picture: the show is composed at its render size, 1280 x 720, and a capture renders it
+// at the size it writes. A size of another shape gets the largest 16:9 picture that fits,
+// centred between black bars; the picture itself is never stretched.
+constexpr int32_t default_width = host_constants::window_width;
+constexpr int32_t default_height = host_constants::window_height;
+constexpr int32_t composed_width = host_constants::window_width;
+constexpr int32_t composed_height = host_constants::window_height;
+constexpr int32_t min_width = 320;
+constexpr int32_t min_height = 180;
+constexpr int32_t max_width = 7680;
+constexpr int32_t max_height = 4320;
+// Supersampling renders N times the size in each direction; each output pixel is the mean of
+// its N x N rendered pixels (a box filter).
+constexpr int32_t max_supersample = 4;
 constexpr int32_t frame_bytes_per_pixel = 3;  // 24-bit PNG, bgr24 video
 
 constexpr int32_t default_fps = 60;
@@ -40,16 +51,52 @@ constexpr int png_zlib_level = 1;
 // Files are written under a temporary name next to the target and renamed when complete.
 constexpr const char* partial_marker = ".partial-";
 
-// The encoder: found on the PATH, H.264 in yuv420p (what every player takes) with AAC audio.
+// The encoders: ffmpeg from the PATH, fed raw frames through a pipe (ffprobe reads what a
+// join is given). Everything that decides the bits is fixed here, never taken from the
+// machine, so that chunks captured on different machines join into what one run makes.
 constexpr const char* encoder_program = "ffmpeg";
+constexpr const char* probe_program = "ffprobe";
+// H.264 in yuv420p (what every player takes) with BT.709 colours, and AAC music. The video is
+// encoded in segments of whole seconds, each by an encoder of its own starting with a key
+// frame, on one grid for the whole show: a chunk that starts on a segment boundary encodes its
+// segments exactly as a single run does.
 constexpr const char* video_codec = "libx264";
 constexpr const char* video_preset = "fast";
-constexpr const char* video_crf = "18";
+constexpr int32_t default_crf = 18;
+constexpr int32_t max_crf = 51;
 constexpr const char* video_pixel_format = "yuv420p";
+constexpr const char* video_encoder_threads = "4";
+constexpr int32_t video_segment_seconds = 2;
 constexpr const char* audio_codec = "aac";
 constexpr const char* audio_bitrate = "192k";
+// The lossless master: FFV1 (every frame a key frame, fixed slices) in Matroska, RGB kept
+// exactly (bgr0), and the music as FLAC.
+constexpr const char* master_codec = "ffv1";
+constexpr const char* master_pixel_format = "bgr0";
+constexpr const char* master_level = "3";
+constexpr const char* master_slices = "4";
+constexpr const char* master_audio_codec = "flac";
 // A larger pipe lets the renderer run a frame ahead of the encoder.
 constexpr int32_t encoder_pipe_bytes = 1 << 20;
+
+// The pipeline: frames are read back through a ring of pixel-buffer objects, so that reading
+// frame n waits only for frame n - ring + 1; then PNG compression runs on a pool of threads
+// (one per core unless --threads says otherwise), and one writer puts the frames out in order.
+// Frames in flight on the processor side: one per thread, one being written, one being filled
+// (for a video, where the encoder process compresses, as many: they absorb its changes of pace).
+constexpr int32_t read_back_ring = 3;
+constexpr int32_t max_threads = 64;
+constexpr int32_t frames_in_flight_beyond_threads = 2;
+
+// What a finished range capture records, so that chunks can be joined: a file in a PNG folder,
+// the "comment" tag of a video.
+constexpr const char* manifest_file = "democapture.txt";
+constexpr const char* manifest_magic = "democapture-range 1";
+// --jobs captures its chunks into the target's name with this suffix, then joins them.
+constexpr const char* chunks_suffix = ".chunks";
+constexpr int32_t max_jobs = 256;
+// Set in a chunk process's environment: it ends when its parent does.
+constexpr const char* parent_environment = "DEMOCAPTURE_PARENT";
 
 // The progress bar redraws at most this often (and always on the last frame).
 constexpr double progress_interval_seconds = 0.1;

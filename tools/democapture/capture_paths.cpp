@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "tools/democapture/capture_config.h"
+#include "tools/democapture/partial_files.h"
 
 namespace fs = std::filesystem;
 using namespace capture_config;
@@ -19,15 +20,21 @@ namespace {
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
-// Creates a new file exclusively; on failure, reason holds the system's text.
-bool create_exclusive(const std::string& path, std::string& reason) {
+bool unwritable(int error_number) {
+    return error_number == EROFS || error_number == EACCES || error_number == EPERM || error_number == ENOSPC ||
+           error_number == EDQUOT;
+}
+
+// Creates a new file exclusively; on failure, reason holds the system's text and the answer
+// says whether the place cannot take files at all (read-only, no permission, full).
+ePlace create_exclusive(const std::string& path, std::string& reason) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
         reason = std::strerror(errno);
-        return false;
+        return unwritable(errno) ? ePlace::unwritable : ePlace::refused;
     }
     ::close(fd);
-    return true;
+    return ePlace::usable;
 }
 
 }  // namespace
@@ -64,48 +71,49 @@ bool check_show_directory(const std::string& dir, std::string& error) {
     return true;
 }
 
-bool prepare_out_directory(const std::string& dir, std::string& error) {
+ePlace prepare_out_directory(const std::string& dir, std::string& error) {
     std::error_code ec;
     if (fs::exists(dir, ec) && !fs::is_directory(dir, ec)) {
         error = "the output " + quoted(dir) + " exists and is not a directory";
-        return false;
+        return ePlace::refused;
     }
     fs::create_directories(dir, ec);
     if (ec || !fs::is_directory(dir)) {
         error = "cannot create the output directory " + quoted(dir) + ": " + ec.message();
-        return false;
+        return unwritable(ec.value()) ? ePlace::unwritable : ePlace::refused;
     }
     const std::string probe = partial_name_for((fs::path(dir) / "probe").string());
     std::string reason;
-    if (!create_exclusive(probe, reason)) {
+    const ePlace place = create_exclusive(probe, reason);
+    if (place != ePlace::usable) {
         error = "cannot write into the output directory " + quoted(dir) + ": " + reason;
-        return false;
+        return place;
     }
     ::unlink(probe.c_str());
-    return true;
+    return ePlace::usable;
 }
 
-bool prepare_video_target(const std::string& file, std::string& partial, std::string& error) {
+ePlace prepare_video_target(const std::string& file, std::string& partial, std::string& error) {
     std::error_code ec;
     const fs::path target(file);
     if (fs::is_directory(target, ec)) {
         error = "the video " + quoted(file) + " is a directory";
-        return false;
+        return ePlace::refused;
     }
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     if (!fs::is_directory(folder, ec)) {
         error = "cannot write the video " + quoted(file) + ": the folder " + quoted(folder.string()) +
                 " does not exist";
-        return false;
+        return ePlace::refused;
     }
     partial = partial_name_for(file);
     std::string reason;
-    if (!create_exclusive(partial, reason)) {
+    const ePlace place = create_exclusive(partial, reason);
+    if (place != ePlace::usable) {
         error = "cannot write the video " + quoted(file) + ": " + reason;
         partial.clear();
-        return false;
     }
-    return true;
+    return place;
 }
 
 std::string partial_name_for(const std::string& path) {
@@ -115,4 +123,33 @@ std::string partial_name_for(const std::string& path) {
     const std::string name = "." + target.stem().string() + partial_marker + std::to_string(::getpid()) +
                              target.extension().string();
     return (target.parent_path() / name).string();
+}
+
+bool write_file_in_place(const std::string& path, const uint8_t* data, size_t bytes, std::string& error) {
+    const std::string partial = partial_name_for(path);
+    const int slot = partial_files::hold(partial);
+    auto give_up = [&](const std::string& reason) {
+        ::unlink(partial.c_str());
+        partial_files::release(slot);
+        error = "cannot write " + quoted(path) + ": " + reason;
+        return false;
+    };
+    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return give_up(std::strerror(errno));
+    while (bytes > 0) {
+        const ssize_t n = ::write(fd, data, bytes);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const std::string reason = n < 0 ? std::strerror(errno) : "nothing was written";
+            ::close(fd);
+            return give_up(reason);
+        }
+        data += n;
+        bytes -= static_cast<size_t>(n);
+    }
+    // A full disk can also show only at close (on network file systems).
+    if (::close(fd) != 0) return give_up(std::strerror(errno));
+    if (std::rename(partial.c_str(), path.c_str()) != 0) return give_up(std::strerror(errno));
+    partial_files::release(slot);
+    return true;
 }

@@ -2,6 +2,8 @@
 // the checks of the output places before any frame is rendered. File system only; no GL.
 // Never leaves a file behind: probes are removed at once.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 // The show next to the running tool (<build>/tools/democapture -> <build>/show), absolute.
@@ -11,16 +13,26 @@ std::string default_show_directory();
 // Otherwise error says what is missing.
 bool check_show_directory(const std::string& dir, std::string& error);
 
+// What a check of an output place found: usable; refused (the command line names something
+// that cannot be an output: a file for a folder, a folder that does not exist); or unwritable
+// (the place exists but takes no files: read-only, no permission, full).
+enum class ePlace { usable, refused, unwritable };
+
 // Creates dir (and its parents) when needed and proves that files can be written into it.
-bool prepare_out_directory(const std::string& dir, std::string& error);
+ePlace prepare_out_directory(const std::string& dir, std::string& error);
 
 // Checks that a video can be written to file: its folder exists and takes files, and the name
 // is not a directory. partial receives the temporary name next to the target that the video is
 // written under until it is complete; the file is created empty (and so reserved).
-bool prepare_video_target(const std::string& file, std::string& partial, std::string& error);
+ePlace prepare_video_target(const std::string& file, std::string& partial, std::string& error);
 
 // The temporary name next to path that an unfinished copy of it is written under.
 std::string partial_name_for(const std::string& path);
+
+// Writes bytes as the file path: under a held temporary name next to it, renamed into place
+// when complete. On failure nothing is left (an older file of that name stays as it was) and
+// error says why, with the system's reason (a full disk, a read-only file system).
+bool write_file_in_place(const std::string& path, const uint8_t* data, size_t bytes, std::string& error);
 
 // path made absolute against the current directory, with "." and ".." resolved lexically.
 std::string absolute_from_here(const std::string& path);

@@ -1,19 +1,32 @@
-// Entry point of democapture: reads the command line, checks the show and the output places
-// (status 2 and one line for anything wrong there), then runs the capture. Holds no capture
-// logic of its own.
+// Entry point of democapture: reads the command line (a capture, or "join"), checks the show
+// and the output places (status 2 and one line for anything wrong there, status 1 where the
+// place or the encoder cannot work), then runs the capture, the chunk processes or the join.
+// Holds no capture logic of its own.
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tools/democapture/capture_config.h"
+#include "tools/democapture/capture_jobs.h"
+#include "tools/democapture/capture_join.h"
 #include "tools/democapture/capture_options.h"
 #include "tools/democapture/capture_paths.h"
 #include "tools/democapture/capture_session.h"
+#include "tools/democapture/frame_layout.h"
 #include "tools/democapture/partial_files.h"
+#include "tools/democapture/video_encoder.h"
+
+using namespace capture_config;
 
 namespace {
 
+constexpr int status_failed = 1;
 constexpr int status_bad_arguments = 2;
 
 int refuse(const std::string& message) {
@@ -21,13 +34,55 @@ int refuse(const std::string& message) {
     return status_bad_arguments;
 }
 
+int fail(const std::string& message) {
+    std::cerr << "## ERROR: democapture: " << message << std::endl;
+    return status_failed;
+}
+
+int place_status(ePlace place, const std::string& error) {
+    return place == ePlace::unwritable ? fail(error) : refuse(error);
+}
+
+// A chunk process ends with the capture that started it, whatever way that one ends.
+void follow_parent() {
+    const char* parent = std::getenv(parent_environment);
+    if (!parent) return;
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (std::to_string(::getppid()) != parent) ::raise(SIGTERM);
+}
+
+int join_main(const std::vector<std::string>& args) {
+    const cParsedJoin parsed = parse_join_options(args);
+    if (!parsed.error.empty()) return refuse(parsed.error);
+    if (parsed.options.help) {
+        std::cout << join_usage();
+        return 0;
+    }
+    const cJoinOptions& o = parsed.options;
+    cJoinPlan plan;
+    plan.show_dir = o.show_dir.empty() ? default_show_directory() : absolute_from_here(o.show_dir);
+    if (o.out_dir.empty()) {
+        std::string error;
+        if (!check_show_directory(plan.show_dir, error)) return refuse("join: " + error);
+    }
+    plan.out_dir = o.out_dir.empty() ? "" : absolute_from_here(o.out_dir);
+    plan.video_file = o.video_file.empty() ? "" : absolute_from_here(o.video_file);
+    plan.master_file = o.master_file.empty() ? "" : absolute_from_here(o.master_file);
+    plan.chunks = o.chunks;
+    return run_join(plan);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     partial_files::install();
-    const cParsedOptions parsed = parse_capture_options(std::vector<std::string>(argv + 1, argv + argc));
+    follow_parent();
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args.front() == "join") return join_main(std::vector<std::string>(args.begin() + 1, args.end()));
+
+    const cParsedOptions parsed = parse_capture_options(args);
     if (!parsed.error.empty()) return refuse(parsed.error);
-    const cCaptureOptions& options = parsed.options;
+    cCaptureOptions options = parsed.options;
     if (options.help) {
         std::cout << capture_usage();
         return 0;
@@ -38,28 +93,54 @@ int main(int argc, char** argv) {
     std::string error;
     if (!check_show_directory(plan.show_dir, error)) return refuse(error);
 
+    const bool png = !options.out_dir.empty(), h264 = !options.video_file.empty(), master = !options.master_file.empty();
+    plan.layout = frame_layout(options.width, options.height, options.supersample);
     plan.fps = options.fps;
+    plan.crf = options.crf;
     plan.stats = options.stats;
+    plan.measure = options.measure;
+    plan.threads = options.threads > 0 ? options.threads
+                                       : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
     if (!options.at_ms.empty()) {
         plan.steps = single_steps(options.at_ms, options.fps);
     } else {
         plan.steps = range_steps(options.from_ms, options.to_ms, options.fps);
-        plan.music_from_ms = options.from_ms;
-        plan.music_length_ms = options.to_ms - options.from_ms;
+        plan.is_range = true;
+        cRangeManifest& m = plan.manifest;
+        m.output = png ? "png" : h264 ? "h264" : "ffv1";
+        m.fps = options.fps;
+        m.first_frame = grid_frame_at(options.from_ms, options.fps);
+        m.frames = frame_count(options.from_ms, options.to_ms, options.fps);
+        m.from_ms = options.from_ms;
+        m.to_ms = options.to_ms;
+        m.width = options.width;
+        m.height = options.height;
+        m.supersample = options.supersample;
+        m.crf = h264 ? options.crf : -1;
+    }
+    if ((h264 || master) && find_on_path(encoder_program).empty()) {
+        return fail(std::string("\"") + encoder_program + "\" was not found on the PATH; it is needed for " +
+                    (h264 ? "--video" : "--master"));
     }
 
-    if (!options.out_dir.empty()) {
-        plan.out_dir = absolute_from_here(options.out_dir);
-        if (!prepare_out_directory(plan.out_dir, error)) return refuse(error);
-    } else {
-        plan.video_file = absolute_from_here(options.video_file);
-        if (!prepare_video_target(plan.video_file, plan.video_partial, error)) return refuse(error);
-        plan.video_slot = partial_files::hold(plan.video_partial);
-    }
-
+    if (png) options.out_dir = absolute_from_here(options.out_dir);
+    if (h264) options.video_file = absolute_from_here(options.video_file);
+    if (master) options.master_file = absolute_from_here(options.master_file);
     // Headless unless the caller chose a video driver: no display is needed.
     const char* driver = std::getenv("SDL_VIDEODRIVER");
     if (!driver || !*driver) ::setenv("SDL_VIDEODRIVER", "offscreen", 1);
 
+    if (options.jobs > 1) return run_jobs(options, plan.show_dir);
+
+    if (png) {
+        plan.out_dir = options.out_dir;
+        const ePlace place = prepare_out_directory(plan.out_dir, error);
+        if (place != ePlace::usable) return place_status(place, error);
+    } else if (h264 || master) {
+        (h264 ? plan.video_file : plan.master_file) = h264 ? options.video_file : options.master_file;
+        const ePlace place = prepare_video_target(h264 ? plan.video_file : plan.master_file, plan.target_partial, error);
+        if (place != ePlace::usable) return place_status(place, error);
+        plan.target_slot = partial_files::hold(plan.target_partial);
+    }
     return run_capture(plan);
 }

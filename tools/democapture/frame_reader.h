@@ -1,36 +1,43 @@
-// Reads the picture of the show's window back after a render pass: the back buffer of the
-// default framebuffer, before the swap, as 24-bit BGR rows from top to bottom (the order PNG
-// files and video encoders expect). Goes through the host's GL table; changes no render state
-// that the graphics context keeps.
+// Reads the show's picture back after each render pass through a ring of pixel-buffer objects:
+// the read of frame n is started at once and waited for only when the ring is full, so the GL
+// works ahead while earlier frames are converted. Main thread only (every call is a GL call);
+// goes through the host's GL table and leaves no buffer bound that the graphics context uses.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
+
+#include "tools/democapture/frame_layout.h"
 
 class cWindow;
 
 class cFrameReader {
 public:
-    cFrameReader(int32_t width, int32_t height);
+    cFrameReader(const cFrameLayout& layout, int32_t ring_size);
+    ~cFrameReader();
+    cFrameReader(const cFrameReader&) = delete;
+    cFrameReader& operator=(const cFrameReader&) = delete;
 
-    // Checks that the window's drawable shows the picture at the expected size, so reading
-    // it back gives the whole frame, and finds where it sits. error says what differs.
-    bool fit_window(const cWindow& window, std::string& error);
+    // Checks that the window's drawable holds the picture at the render size, and makes the
+    // ring. error says what differs, or which allocation the GL refused.
+    bool create(const cWindow& window, std::string& error);
 
-    // Reads the current back buffer into pixels(). The GL commands must have been finished
-    // (or the read waits for them).
-    void read();
-
-    const std::vector<uint8_t>& pixels() const { return pixels_; }
-    int32_t width() const { return width_; }
-    int32_t height() const { return height_; }
-    size_t row_bytes() const { return static_cast<size_t>(width_) * 3; }
+    // Starts reading the back buffer, which holds the frame just rendered. The ring must not be
+    // full (finish the oldest first).
+    void start();
+    bool full() const { return pending_.size() >= buffers_.size(); }
+    bool empty() const { return pending_.empty(); }
+    // Waits for the oldest read and converts it into frame (layout.frame_bytes(): top row
+    // first, BGR, the picture in place, the bars untouched). False with error when the GL
+    // could not hand the pixels over.
+    bool finish_oldest(uint8_t* frame, std::string& error);
 
 private:
-    int32_t width_;
-    int32_t height_;
+    cFrameLayout layout_;
     int32_t x_ = 0;  // where the picture sits on the drawable
     int32_t y_ = 0;
-    std::vector<uint8_t> bottom_up_;
-    std::vector<uint8_t> pixels_;
+    std::vector<uint32_t> buffers_;
+    std::deque<size_t> pending_;  // ring slots with a read started, oldest first
+    size_t next_ = 0;
 };

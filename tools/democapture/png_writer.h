@@ -1,25 +1,37 @@
-// Writes 24-bit PNG files of captured frames through FreeImage. Each file is written under a
-// temporary name next to its target and renamed when complete, so a reader (or a crash) never
-// sees half a picture. Keeps one bitmap for all frames of a size.
+// PNG output of a capture: compression into memory through FreeImage (24 bits, fast zlib) on
+// the pipeline's threads, and the writer that puts each file in place, in frame order, under a
+// temporary name renamed when complete, so a reader (or a crash) never sees half a picture.
 #pragma once
 #include <cstdint>
 #include <string>
 
+#include "tools/democapture/capture_pipeline.h"
+
 struct FIBITMAP;
 
-class cPngWriter {
+class cPngCompressor final : public iFrameCompressor {
 public:
-    cPngWriter(int32_t width, int32_t height);
-    ~cPngWriter();
-    cPngWriter(const cPngWriter&) = delete;
-    cPngWriter& operator=(const cPngWriter&) = delete;
+    cPngCompressor(int32_t width, int32_t height);
+    ~cPngCompressor() override;
+    cPngCompressor(const cPngCompressor&) = delete;
+    cPngCompressor& operator=(const cPngCompressor&) = delete;
 
-    // pixels: height rows of width BGR triples, top row first. On failure error says why and
-    // neither the target nor a temporary file is left.
-    bool write(const uint8_t* pixels, const std::string& path, std::string& error);
+    // frame.pixels (height rows of width BGR triples, top row first) into frame.encoded.
+    bool compress(cFrame& frame, std::string& error) override;
 
 private:
     int32_t width_;
     int32_t height_;
     FIBITMAP* bitmap_ = nullptr;
+};
+
+class cPngSink final : public iFrameSink {
+public:
+    explicit cPngSink(std::string out_dir) : out_dir_(std::move(out_dir)) {}
+    // Writes frame.encoded as out_dir/frame.file_name. On failure neither the file nor a
+    // temporary one is left, and error says why (the system's reason, such as a full disk).
+    bool put(cFrame& frame, std::string& error) override;
+
+private:
+    std::string out_dir_;
 };

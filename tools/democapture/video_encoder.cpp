@@ -1,6 +1,6 @@
-// Runs the encoder as a child process with posix_spawn and feeds it through a pipe. Depends on
-// partial_files so that an abnormal end of the capture also stops the encoder. Never uses a
-// shell: every argument is passed as it is.
+// Runs the encoder as a child process with posix_spawn and feeds it through a pipe; builds its
+// command lines. Depends on partial_files so that an abnormal end of the capture also stops the
+// encoder. Never uses a shell: every argument is passed as it is.
 #include "tools/democapture/video_encoder.h"
 
 #include <fcntl.h>
@@ -24,33 +24,174 @@ using namespace capture_config;
 
 namespace {
 
-std::string seconds_text(int64_t ms) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000));
+std::string microseconds_text(int64_t us) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%lld.%06lld", static_cast<long long>(us / 1000000),
+                  static_cast<long long>(us % 1000000));
     return text;
+}
+
+// The time of grid frame k in whole microseconds (rounded), exact for every rate that divides
+// a million and within half a microsecond otherwise: the same text for a run and for a join.
+int64_t frame_microseconds(int64_t k, int32_t fps) {
+    return (k * 1000000 * 2 + fps) / (2 * static_cast<int64_t>(fps));
+}
+
+// Options that make ffmpeg's output depend on its input alone: no version strings, no random
+// identifiers, and the exact (not the fastest) colour conversion on every processor.
+void add_bitexact(std::vector<std::string>& cmd) {
+    cmd.insert(cmd.end(), {"-fflags", "+bitexact", "-flags:v", "+bitexact", "-flags:a", "+bitexact"});
+}
+
+std::vector<std::string> raw_input(const cVideoSettings& s) {
+    return {encoder_program, "-hide_banner", "-loglevel", "error", "-nostats", "-y", "-f", "rawvideo",
+            "-pixel_format", "bgr24", "-video_size", std::to_string(s.width) + "x" + std::to_string(s.height),
+            "-framerate", std::to_string(s.fps), "-i", "pipe:0"};
+}
+
+void add_music_input(std::vector<std::string>& cmd, const cVideoSettings& s) {
+    // Seeking an input decodes up to the point, so the cut is sample-exact.
+    cmd.insert(cmd.end(), {"-ss", music_start_text(s), "-t", music_length_text(s), "-i", s.music});
+}
+
+void add_tag(std::vector<std::string>& cmd, const cVideoSettings& s) {
+    if (!s.tag.empty()) cmd.insert(cmd.end(), {"-metadata", "comment=" + s.tag});
+}
+
+// One decision for the whole job: spawn with the default signal actions and standard output
+// redirected, and register the child for clean-up.
+bool spawn(const std::vector<std::string>& command, int stdin_fd, int stdout_fd, pid_t& pid, std::string& error) {
+    const std::string program = find_on_path(command.front());
+    if (program.empty()) {
+        error = "\"" + command.front() + "\" was not found on the PATH; it is needed for video output";
+        return false;
+    }
+    std::vector<char*> argv;
+    for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (stdin_fd >= 0) posix_spawn_file_actions_adddup2(&actions, stdin_fd, STDIN_FILENO);
+    else posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // The capture's standard output carries its own report; the encoder's chatter goes to
+    // standard error with the other problems.
+    posix_spawn_file_actions_adddup2(&actions, stdout_fd >= 0 ? stdout_fd : STDERR_FILENO, STDOUT_FILENO);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // The child starts with the default actions, not the capture's clean-up handlers.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+        sigaddset(&defaults, sig);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (spawned != 0) {
+        error = "cannot start \"" + program + "\": " + std::strerror(spawned);
+        return false;
+    }
+    partial_files::add_child(pid, SIGKILL);
+    return true;
+}
+
+// Waits for a child; what names it in messages, such as the encoder "ffmpeg".
+bool wait_for(pid_t pid, const std::string& what, std::string& error) {
+    int status = 0;
+    pid_t done;
+    do {
+        done = ::waitpid(pid, &status, 0);
+    } while (done < 0 && errno == EINTR);
+    partial_files::remove_child(pid);
+    if (done < 0) {
+        error = "lost track of " + what + ": " + std::strerror(errno);
+        return false;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+    if (WIFEXITED(status)) {
+        error = what + " failed with status " + std::to_string(WEXITSTATUS(status));
+    } else {
+        error = what + " was ended by signal " + std::to_string(WTERMSIG(status));
+    }
+    return false;
 }
 
 }  // namespace
 
-std::vector<std::string> encoder_command(const cVideoSettings& s) {
-    std::vector<std::string> cmd = {encoder_program, "-hide_banner", "-loglevel", "error", "-nostats", "-y",
-                                    // input 0: the frames, raw, from the pipe
-                                    "-f", "rawvideo", "-pixel_format", "bgr24", "-video_size",
-                                    std::to_string(s.width) + "x" + std::to_string(s.height), "-framerate",
-                                    std::to_string(s.fps), "-i", "pipe:0"};
-    const bool with_music = !s.music.empty();
-    if (with_music) {
-        // input 1: the music, cut to the captured range (seeking decodes, so the cut is exact)
-        cmd.insert(cmd.end(), {"-ss", seconds_text(s.music_from_ms), "-t", seconds_text(s.music_length_ms), "-i",
-                               s.music});
-    }
-    cmd.insert(cmd.end(), {"-map", "0:v:0"});
-    if (with_music) cmd.insert(cmd.end(), {"-map", "1:a:0"});
-    cmd.insert(cmd.end(), {"-c:v", video_codec, "-preset", video_preset, "-crf", video_crf, "-pix_fmt",
-                           video_pixel_format});
-    if (with_music) cmd.insert(cmd.end(), {"-c:a", audio_codec, "-b:a", audio_bitrate});
-    cmd.insert(cmd.end(), {"-movflags", "+faststart", "-f", "mp4", s.output});
+std::string music_start_text(const cVideoSettings& s) {
+    return microseconds_text(frame_microseconds(s.first_frame, s.fps));
+}
+
+std::string music_length_text(const cVideoSettings& s) {
+    return microseconds_text(frame_microseconds(s.first_frame + s.frames, s.fps) -
+                             frame_microseconds(s.first_frame, s.fps));
+}
+
+std::vector<std::string> h264_segment_command(const cVideoSettings& s, const std::string& output) {
+    std::vector<std::string> cmd = raw_input(s);
+    // BT.709, the colours of HD video, converted exactly and tagged so players read them right.
+    cmd.insert(cmd.end(), {"-vf", "scale=out_color_matrix=bt709:out_range=tv:flags=accurate_rnd+bitexact",
+                           "-c:v", video_codec, "-preset", video_preset, "-crf", std::to_string(s.crf), "-pix_fmt",
+                           video_pixel_format, "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc",
+                           "bt709", "-color_range", "tv",
+                           // A fixed thread count: the encoder's choices depend on it, never on the machine.
+                           "-threads", video_encoder_threads, "-an"});
+    add_bitexact(cmd);
+    cmd.insert(cmd.end(), {"-f", "mp4", output});
     return cmd;
+}
+
+std::vector<std::string> master_command(const cVideoSettings& s, const std::string& output) {
+    std::vector<std::string> cmd = raw_input(s);
+    if (!s.music.empty()) add_music_input(cmd, s);
+    cmd.insert(cmd.end(), {"-map", "0:v:0"});
+    if (!s.music.empty()) cmd.insert(cmd.end(), {"-map", "1:a:0"});
+    cmd.insert(cmd.end(), {"-c:v", master_codec, "-level", master_level, "-g", "1", "-slices", master_slices,
+                           "-slicecrc", "1", "-pix_fmt", master_pixel_format});
+    if (!s.music.empty()) cmd.insert(cmd.end(), {"-c:a", master_audio_codec});
+    add_tag(cmd, s);
+    add_bitexact(cmd);
+    cmd.insert(cmd.end(), {"-f", "matroska", output});
+    return cmd;
+}
+
+std::vector<std::string> mux_command(const cVideoSettings& s, const std::string& concat_list, bool mkv,
+                                     const std::string& output) {
+    std::vector<std::string> cmd = {encoder_program, "-hide_banner", "-loglevel", "error", "-nostats", "-y",
+                                    "-f", "concat", "-safe", "0", "-i", concat_list};
+    if (!s.music.empty()) add_music_input(cmd, s);
+    cmd.insert(cmd.end(), {"-map", "0:v:0"});
+    if (!s.music.empty()) cmd.insert(cmd.end(), {"-map", "1:a:0"});
+    cmd.insert(cmd.end(), {"-c:v", "copy"});
+    if (!s.music.empty()) {
+        if (mkv) {
+            cmd.insert(cmd.end(), {"-c:a", master_audio_codec});
+        } else {
+            cmd.insert(cmd.end(), {"-c:a", audio_codec, "-b:a", audio_bitrate});
+        }
+    }
+    add_tag(cmd, s);
+    add_bitexact(cmd);
+    if (mkv) {
+        cmd.insert(cmd.end(), {"-f", "matroska", output});
+    } else {
+        cmd.insert(cmd.end(), {"-movflags", "+faststart", "-f", "mp4", output});
+    }
+    return cmd;
+}
+
+std::string concat_list_text(const std::vector<cConcatEntry>& entries, int32_t fps) {
+    std::string text = "ffconcat version 1.0\n";
+    for (const auto& e : entries) {
+        std::string escaped;
+        for (char c : e.path) escaped += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        // The length of each piece is its frames', not its longest stream's: a chunk's music
+        // may run a little longer than its pictures.
+        text += "file '" + escaped + "'\nduration " + microseconds_text(frame_microseconds(e.frames, fps)) + "\n";
+    }
+    return text;
 }
 
 std::string find_on_path(const std::string& program) {
@@ -72,69 +213,70 @@ std::string find_on_path(const std::string& program) {
     }
 }
 
-cVideoEncoder::~cVideoEncoder() { abort(); }
-
-bool cVideoEncoder::start(const cVideoSettings& settings, std::string& error) {
-    const std::string program = find_on_path(encoder_program);
-    if (program.empty()) {
-        error = std::string("\"") + encoder_program + "\" was not found on the PATH; it is needed for --video";
+bool run_to_end(const std::vector<std::string>& command, std::string& output, std::string& error) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        error = std::string("cannot make a pipe: ") + std::strerror(errno);
         return false;
     }
+    pid_t pid = 0;
+    if (!spawn(command, -1, fds[1], pid, error)) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return false;
+    }
+    ::close(fds[1]);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) != 0) {
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        output.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fds[0]);
+    return wait_for(pid, "\"" + command.front() + "\"", error);
+}
+
+cVideoEncoder::~cVideoEncoder() { abort(); }
+
+bool cVideoEncoder::start(const std::vector<std::string>& command, std::string& error) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         error = std::string("cannot make a pipe to the encoder: ") + std::strerror(errno);
         return false;
     }
     ::fcntl(fds[1], F_SETPIPE_SZ, encoder_pipe_bytes);  // a hint; the default size works too
-
-    const std::vector<std::string> args = encoder_command(settings);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
-    // The capture's standard output carries its own report; the encoder's chatter goes to
-    // standard error with the other problems.
-    posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // The child starts with the default actions, not the capture's clean-up handlers.
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigaddset(&defaults, sig);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
     pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    const bool started = spawn(command, fds[0], -1, pid, error);
     ::close(fds[0]);
-    if (spawned != 0) {
+    if (!started) {
         ::close(fds[1]);
-        error = "cannot start \"" + program + "\": " + std::strerror(spawned);
         return false;
     }
     pid_ = pid;
     pipe_ = fds[1];
-    partial_files::set_child(pid_);
     return true;
 }
 
-bool cVideoEncoder::write_frame(const uint8_t* pixels, size_t bytes) {
+bool cVideoEncoder::write(const uint8_t* data, size_t bytes) {
     if (pipe_ < 0) return false;
     while (bytes > 0) {
-        const ssize_t n = ::write(pipe_, pixels, bytes);
+        const ssize_t n = ::write(pipe_, data, bytes);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;  // EPIPE: the encoder has ended
         }
-        pixels += n;
+        data += n;
         bytes -= static_cast<size_t>(n);
     }
     return true;
+}
+
+void cVideoEncoder::close_input() {
+    if (pipe_ >= 0) ::close(pipe_);
+    pipe_ = -1;
 }
 
 bool cVideoEncoder::finish(std::string& error) {
@@ -144,26 +286,9 @@ bool cVideoEncoder::finish(std::string& error) {
     }
     if (pipe_ >= 0) ::close(pipe_);
     pipe_ = -1;
-    int status = 0;
-    pid_t done;
-    do {
-        done = ::waitpid(pid_, &status, 0);
-    } while (done < 0 && errno == EINTR);
-    partial_files::set_child(0);
+    const pid_t pid = pid_;
     pid_ = 0;
-    if (done < 0) {
-        error = std::string("lost track of the encoder: ") + std::strerror(errno);
-        return false;
-    }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-    if (WIFEXITED(status)) {
-        error = std::string("the encoder \"") + encoder_program + "\" failed with status " +
-                std::to_string(WEXITSTATUS(status));
-    } else {
-        error = std::string("the encoder \"") + encoder_program + "\" was ended by signal " +
-                std::to_string(WTERMSIG(status));
-    }
-    return false;
+    return wait_for(pid, std::string("the encoder \"") + encoder_program + "\"", error);
 }
 
 void cVideoEncoder::abort() {
@@ -174,7 +299,7 @@ void cVideoEncoder::abort() {
         int status = 0;
         while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
         }
-        partial_files::set_child(0);
+        partial_files::remove_child(pid_);
     }
     pid_ = 0;
 }

@@ -1,5 +1,7 @@
-// The video output of a capture: an encoder process (ffmpeg from the PATH) fed raw BGR frames
-// through a pipe, which writes an H.264 MP4 with the music of the captured range muxed in.
+// The encoder processes of a capture: ffmpeg from the PATH, started with posix_spawn and fed raw
+// BGR frames through a pipe, and the command lines that decide every bit of what it writes: an
+// H.264 segment, a lossless master with its music, and the final mux that puts encoded video
+// (segments, or the chunks of a join) together with the music of the whole range.
 // The encoder writes to the file it is given; renaming it into place is the caller's job.
 #pragma once
 #include <sys/types.h>
@@ -8,21 +10,44 @@
 #include <string>
 #include <vector>
 
+// What the frames are and which music goes with them.
 struct cVideoSettings {
-    std::string output;      // the file the encoder writes (the caller's temporary name)
     int32_t width = 0;
     int32_t height = 0;
     int32_t fps = 0;
-    std::string music;       // the show's music; empty for a silent video
-    int64_t music_from_ms = 0;
-    int64_t music_length_ms = 0;
+    int32_t crf = 18;
+    std::string music;         // the show's music; empty for no music
+    int64_t first_frame = 0;   // the range on the frame grid: the music is cut to its frames
+    int64_t frames = 0;
+    std::string tag;           // the "comment" tag: the range, for a later join
 };
 
-// The encoder's command line for these settings (program name first).
-std::vector<std::string> encoder_command(const cVideoSettings& settings);
+// The music cut of a range: its start and length in seconds, to the microsecond.
+std::string music_start_text(const cVideoSettings& s);
+std::string music_length_text(const cVideoSettings& s);
+
+// Raw frames from the pipe into one H.264 segment (video only, MP4), starting with a key frame.
+std::vector<std::string> h264_segment_command(const cVideoSettings& s, const std::string& output);
+// Raw frames from the pipe and the music into a lossless master (FFV1 and FLAC, Matroska).
+std::vector<std::string> master_command(const cVideoSettings& s, const std::string& output);
+// The video of the files listed in concat_list (copied, not encoded again) with the music of the
+// range (AAC for an MP4, FLAC for a master) into output; mkv chooses Matroska, else MP4.
+std::vector<std::string> mux_command(const cVideoSettings& s, const std::string& concat_list, bool mkv,
+                                     const std::string& output);
+
+// The text of a concat list: each file with its length in seconds.
+struct cConcatEntry {
+    std::string path;
+    int64_t frames = 0;
+};
+std::string concat_list_text(const std::vector<cConcatEntry>& entries, int32_t fps);
 
 // The full path of a program found on the PATH, or empty.
 std::string find_on_path(const std::string& program);
+
+// Runs a command to its end; its standard output is collected (standard error goes where the
+// capture's goes). Returns false and says why when it could not run or did not end with 0.
+bool run_to_end(const std::vector<std::string>& command, std::string& output, std::string& error);
 
 class cVideoEncoder {
 public:
@@ -31,16 +56,20 @@ public:
     cVideoEncoder(const cVideoEncoder&) = delete;
     cVideoEncoder& operator=(const cVideoEncoder&) = delete;
 
-    // Starts the encoder. On failure error says why.
-    bool start(const cVideoSettings& settings, std::string& error);
-    // Hands one frame (height rows of width BGR triples, top row first) to the encoder.
-    // False once the encoder has gone away; the capture should stop then.
-    bool write_frame(const uint8_t* pixels, size_t bytes);
+    // Starts the command (its program looked up on the PATH) with a pipe on its standard input.
+    // On failure error says why.
+    bool start(const std::vector<std::string>& command, std::string& error);
+    // Hands bytes (frames: height rows of width BGR triples, top row first) to the encoder.
+    // False once the encoder has gone away.
+    bool write(const uint8_t* data, size_t bytes);
+    // Ends the input; the encoder finishes on its own (finish waits for it).
+    void close_input();
     // Ends the input and waits for the encoder. True when it finished well; otherwise error
     // says how it ended.
     bool finish(std::string& error);
     // Stops the encoder at once (its output is then useless).
     void abort();
+    bool running() const { return pid_ > 0; }
 
 private:
     pid_t pid_ = 0;

@@ -124,6 +124,85 @@ inline cPictureComparison compare_pictures(const cPicture& expected, const cPict
     return result;
 }
 
+// A picture shrunk to width x height by area averaging: each new pixel is the mean of the part
+// of the picture it covers, partly covered pixels weighted by the part (for 1.5 or 3 times).
+inline cPicture scale_down_by_area(const cPicture& picture, int width, int height) {
+    cPicture out{width, height, 24, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
+    const double sx = static_cast<double>(picture.width) / width, sy = static_cast<double>(picture.height) / height;
+    for (int y = 0; y < height; ++y) {
+        const double y0 = y * sy, y1 = (y + 1) * sy;
+        for (int x = 0; x < width; ++x) {
+            const double x0 = x * sx, x1 = (x + 1) * sx;
+            double sum[3] = {0, 0, 0}, weight = 0;
+            for (int py = static_cast<int>(y0); py < y1 && py < picture.height; ++py) {
+                const double wy = std::min<double>(py + 1, y1) - std::max<double>(py, y0);
+                for (int px = static_cast<int>(x0); px < x1 && px < picture.width; ++px) {
+                    const double w = wy * (std::min<double>(px + 1, x1) - std::max<double>(px, x0));
+                    const uint8_t* p = &picture.bgr[(static_cast<size_t>(py) * picture.width + px) * 3];
+                    for (int c = 0; c < 3; ++c) sum[c] += w * p[c];
+                    weight += w;
+                }
+            }
+            for (int c = 0; c < 3; ++c)
+                out.bgr[(static_cast<size_t>(y) * width + x) * 3 + c] = static_cast<uint8_t>(sum[c] / weight + 0.5);
+        }
+    }
+    return out;
+}
+
+// How closely two pictures of one size agree: the share of pixels whose channels all lie
+// within tolerance, and the mean difference over every channel.
+struct cCloseness {
+    double share_within = 0;
+    double mean_difference = 0;
+};
+inline cCloseness closeness(const cPicture& a, const cPicture& b, int tolerance) {
+    cCloseness result;
+    if (a.bgr.size() != b.bgr.size() || a.bgr.empty()) return result;
+    const size_t pixels = a.bgr.size() / 3;
+    size_t within = 0;
+    double total = 0;
+    for (size_t i = 0; i < pixels; ++i) {
+        int worst = 0;
+        for (int c = 0; c < 3; ++c) {
+            const int d = std::abs(a.bgr[i * 3 + c] - b.bgr[i * 3 + c]);
+            worst = std::max(worst, d);
+            total += d;
+        }
+        within += worst <= tolerance ? 1 : 0;
+    }
+    result.share_within = static_cast<double>(within) / pixels;
+    result.mean_difference = total / (pixels * 3.0);
+    return result;
+}
+
+// The decoded video frames of a file (or a numbered picture sequence) as one hash per frame,
+// in RGB, through ffmpeg: equal lists mean equal pictures and the same number of them.
+inline std::vector<std::string> decoded_frame_hashes(const std::string& input, const std::string& stream = "0:v") {
+    const cProcessResult run = run_process({"/usr/bin/ffmpeg", "-v", "error", "-i", input, "-map", stream, "-pix_fmt",
+                                            "rgb24", "-f", "framemd5", "-"});
+    std::vector<std::string> hashes;
+    size_t start = 0;
+    while (start < run.out.size()) {
+        size_t end = run.out.find('\n', start);
+        if (end == std::string::npos) end = run.out.size();
+        const std::string line = run.out.substr(start, end - start);
+        if (!line.empty() && line[0] != '#') hashes.push_back(line.substr(line.rfind(',') + 1));
+        start = end + 1;
+    }
+    return hashes;
+}
+
+// The decoded music of a video as one hash.
+inline std::string decoded_audio_hash(const std::string& input) {
+    return run_process({"/usr/bin/ffmpeg", "-v", "error", "-i", input, "-map", "0:a", "-f", "md5", "-"}).out;
+}
+
+// True where this machine lets a test mount its own file systems (a user and mount namespace).
+inline bool can_mount_privately() {
+    return run_process({"/usr/bin/unshare", "-rm", "/bin/true"}).status == 0;
+}
+
 // The 13 bytes of a track that holds 0 from its first row on.
 inline std::string track_switched_off() { return track_file_bytes({{0, 0.0f, 0}}); }
 

@@ -1,6 +1,8 @@
 // democapture as a whole program over the built show, headless: the files a capture writes,
 // frames that repeat exactly, the video with its music, the refusals (status 2, one line,
-// nothing written) and that no half-written video survives a failing encoder or an interrupt.
+// nothing written), the places and programs that fail (status 1, one line), and that no
+// half-written file survives a failing encoder, an interrupt, a full disk or a file-size limit
+// while the finished frames stay.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,6 +13,7 @@
 #include <thread>
 
 #include "capture_test_support.h"
+#include "tools/democapture/capture_options.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -40,8 +43,8 @@ TEST(DemoCaptureFiles, single_frames_and_ranges_write_exactly_the_expected_files
     run = run_democapture({"--out", dir / "range", "--from", "20000", "--to", "20090"});
     ASSERT_TRUE(run.exited && run.status == 0) << run.err;
     const auto names = files_in(dir / "range");
-    EXPECT_EQ(joined(names), "frame_000000.png frame_000001.png frame_000002.png frame_000003.png "
-                             "frame_000004.png frame_000005.png ");
+    EXPECT_EQ(joined(names), "democapture.txt frame_000000.png frame_000001.png frame_000002.png "
+                             "frame_000003.png frame_000004.png frame_000005.png ");
 
     const cPicture picture = read_picture(dir / "range/frame_000000.png");
     EXPECT_EQ(picture.width, 1280);
@@ -135,6 +138,14 @@ TEST(DemoCaptureRefusals, bad_arguments_end_with_status_2_one_line_and_nothing_w
         {"--video", out},
         {"--video", video, "--colour", "red"},
         {"--out", out, "--at", "1000", "--video", video},
+        {"--out", out, "--size", "0x0"},
+        {"--out", out, "--size", "8000x4500"},
+        {"--video", video, "--size", "1279x720"},  // yuv420p needs even sizes
+        {"--out", out, "--supersample", "5"},
+        {"--out", out, "--jobs", "0"},
+        {"--out", out, "--from", "20000", "--to", "20090", "--jobs", "7"},  // six frames
+        // Beyond the GL implementation's limits: refused at start, before the show's window.
+        {"--out", out, "--size", "7680x4320", "--supersample", "4"},
     };
     for (const auto& args : cases) {
         const cProcessResult run = run_democapture(args);
@@ -148,6 +159,129 @@ TEST(DemoCaptureRefusals, bad_arguments_end_with_status_2_one_line_and_nothing_w
         EXPECT_EQ(slurp(file), "not a folder") << what;
     }
     EXPECT_EQ(files_in(empty_show + "/bin").size(), 0u);
+}
+
+TEST(DemoCaptureRefusals, a_missing_encoder_or_an_unwritable_place_fails_with_status_1_and_one_line) {
+    cTempDir dir;
+    const std::string out = dir / "out";
+    fs::create_directories(out);
+    cProcessOptions no_encoder;
+    no_encoder.env = {"PATH=" + (dir / "empty")};
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--video", out + "/v.mp4"},
+                                                                   {"--master", out + "/m.mkv"}}) {
+        const cProcessResult run = run_democapture(args, no_encoder);
+        EXPECT_TRUE(run.exited && run.status == 1) << run.status << " " << run.err;
+        EXPECT_EQ(count_lines(run.err), 1u) << run.err;
+        EXPECT_NE(run.err.find("\"ffmpeg\" was not found on the PATH"), std::string::npos) << run.err;
+        EXPECT_TRUE(files_in(out).empty()) << joined(files_in(out));
+    }
+    if (!can_mount_privately()) GTEST_SKIP() << "no private mounts here: the read-only file system is not tried";
+    // A read-only file system, mounted in a namespace of the test's own.
+    cProcessOptions options;
+    options.env = {"TOOL=" + democapture_path(), "MNT=" + (dir / "mnt")};
+    fs::create_directories(dir / "mnt");
+    const std::string script =
+        "mount -t tmpfs tmpfs \"$MNT\" && mkdir \"$MNT/out\" && mount -o remount,ro \"$MNT\" || exit 90\n"
+        "for target in \"--out $MNT/out\" \"--out $MNT/new\" \"--video $MNT/v.mp4\" \"--master $MNT/m.mkv\"; do\n"
+        "  \"$TOOL\" $target --from 0 --to 100; echo \"status $?\"\n"
+        "done\n";
+    const cProcessResult run = run_process({"/usr/bin/unshare", "-rm", "/bin/sh", "-c", script}, options);
+    ASSERT_TRUE(run.exited && run.status == 0) << run.status << " " << run.err;
+    EXPECT_EQ(run.out, "status 1\nstatus 1\nstatus 1\nstatus 1\n") << run.err;
+    EXPECT_EQ(count_lines(run.err), 4u) << run.err;
+    size_t said = 0;
+    for (size_t at = run.err.find("Read-only file system"); at != std::string::npos;
+         at = run.err.find("Read-only file system", at + 1)) {
+        ++said;
+    }
+    EXPECT_EQ(said, 4u) << "each line says why: " << run.err;
+}
+
+TEST(DemoCaptureRefusals, a_module_that_does_not_load_fails_the_capture_instead_of_recording_the_background) {
+    cTempDir dir;
+    make_module_off_show(built_show_dir(), dir / "show");
+    dir.write("show/bin/render_broken.so", "not a library");
+    const cProcessResult run = run_democapture({"--show", dir / "show", "--out", dir / "out", "--at", "20000"});
+    EXPECT_TRUE(run.exited && run.status == 1) << run.status << " " << run.err;
+    EXPECT_NE(run.err.find("## ERROR: democapture: the module \"render_broken.so\" did not load"), std::string::npos)
+        << run.err;
+    EXPECT_TRUE(files_in(dir / "out").empty()) << joined(files_in(dir / "out"));
+}
+
+TEST(DemoCaptureRefusals, a_full_disk_or_a_file_size_limit_removes_the_unfinished_file_and_keeps_finished_frames) {
+    cTempDir dir;
+    // A limit on the size of any file (ulimit -f, in blocks of 512 bytes): 800 KB holds the
+    // show's module, which a capture copies, but not a 1280x720 frame of the tunnel (950 KB)
+    // nor a master of a hundred small frames.
+    const std::string out = dir / "out";
+    fs::create_directories(out);
+    cProcessOptions options;
+    options.env = {"TOOL=" + democapture_path(), "OUT=" + out, "MNT=" + (dir / "mnt"), "KEPT=" + (dir / "kept")};
+    // The folder holds an earlier range of two small frames; the new range fails at its first.
+    ASSERT_EQ(run_democapture({"--out", out + "/frames", "--size", "320x180", "--from", "20000", "--to", "20030"}).status, 0);
+    const std::string limited =
+        "ulimit -f 1600\n"
+        "\"$TOOL\" --out \"$OUT/frames\" --from 52000 --to 52100 >/dev/null; echo \"status $?\"\n"
+        "\"$TOOL\" --master \"$OUT/m.mkv\" --size 320x180 --fps 10 --from 20000 --to 30000 >/dev/null; echo \"status $?\"\n";
+    cProcessResult run = run_process({"/bin/sh", "-c", limited}, options);
+    EXPECT_EQ(run.out, "status 1\nstatus 1\n") << run.err;
+    EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
+    EXPECT_EQ(files_in(out), std::vector<std::string>{"frames"}) << "the unfinished master was left";
+    // The earlier frames stay, but no record vouches for them as the new range any more.
+    EXPECT_EQ(files_in(out + "/frames"), (std::vector<std::string>{"frame_000000.png", "frame_000001.png"}));
+
+    if (!can_mount_privately()) GTEST_SKIP() << "no private mounts here: the full disk is not tried";
+    // A file system of 200 KB holds about seven of the hundred frames.
+    fs::create_directories(dir / "mnt");
+    fs::create_directories(dir / "kept");
+    const std::string full =
+        "mount -t tmpfs -o size=200k tmpfs \"$MNT\" || exit 90\n"
+        "\"$TOOL\" --out \"$MNT/frames\" --size 320x180 --fps 10 --from 20000 --to 30000 >/dev/null; echo \"status $?\"\n"
+        "ls -A \"$MNT/frames\"; cp \"$MNT\"/frames/* \"$KEPT/\"\n"
+        "rm -r \"$MNT/frames\"\n"
+        "\"$TOOL\" --master \"$MNT/m.mkv\" --size 320x180 --fps 10 --from 20000 --to 30000 >/dev/null; echo \"status $?\"\n"
+        "ls -A \"$MNT\"\n";
+    run = run_process({"/usr/bin/unshare", "-rm", "/bin/sh", "-c", full}, options);
+    ASSERT_TRUE(run.exited && run.status == 0) << run.status << " " << run.err;
+    EXPECT_EQ(run.out.rfind("status 1\n", 0), 0u) << run.out;
+    EXPECT_NE(run.err.find("No space left on device"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.substr(run.out.size() - 9), "status 1\n") << "nothing of the master stays: " << run.out;
+    EXPECT_EQ(run.out.find("\n."), std::string::npos) << "a hidden partial file stayed: " << run.out;
+    const auto kept = files_in(dir / "kept");
+    ASSERT_FALSE(kept.empty()) << run.out;
+    for (size_t i = 0; i < kept.size(); ++i) {
+        EXPECT_EQ(kept[i], range_frame_name(static_cast<int64_t>(i))) << "only whole frames, in order, stay";
+        EXPECT_EQ(read_picture(dir / ("kept/" + kept[i])).width, 320) << kept[i];
+    }
+    EXPECT_LT(kept.size(), 100u);
+}
+
+TEST(DemoCaptureRefusals, an_interrupted_png_capture_keeps_its_finished_frames) {
+    cTempDir dir;
+    const std::string out = dir / "out";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::unsetenv("DISPLAY");
+        ::unsetenv("SDL_VIDEODRIVER");
+        const std::string tool = democapture_path();
+        ::execl(tool.c_str(), tool.c_str(), "--out", out.c_str(), "--size", "320x180", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    for (int i = 0; i < 6000 && files_in(out).size() < 4; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_GE(files_in(out).size(), 4u);
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
+    const auto names = files_in(out);
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(names[i], range_frame_name(static_cast<int64_t>(i))) << "no record, no partial file, no gap";
+        EXPECT_EQ(read_picture(out + "/" + names[i]).height, 180) << names[i];
+    }
 }
 
 TEST(DemoCaptureRefusals, a_failing_encoder_leaves_no_video_and_keeps_an_older_one) {

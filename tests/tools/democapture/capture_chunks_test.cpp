@@ -1,0 +1,144 @@
+// Ranges captured apart and joined give exactly the capture of one run: PNG files byte for
+// byte (through --jobs), a lossless master frame for frame (chunks captured one by one and
+// joined in any order, and the same pixels as the PNG files), an H.264 video frame for frame
+// and its music sample for sample (through --jobs). A join refuses, naming the chunk, what
+// would not give one run's capture; --jobs keeps the finished chunks of a failed run and the
+// same command again captures only the rest. Small pictures and a low rate keep it quick.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "capture_test_support.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> small = {"--size", "320x180", "--fps", "10"};
+
+// The small settings first, so that a test's own --size wins.
+cProcessResult capture(const std::vector<std::string>& args, cProcessOptions options = {}) {
+    std::vector<std::string> all = small;
+    all.insert(all.end(), args.begin(), args.end());
+    return run_democapture(all, options);
+}
+
+cProcessResult join(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"join"};
+    all.insert(all.end(), args.begin(), args.end());
+    return run_democapture(all);
+}
+
+#define ASSERT_RAN(run) ASSERT_TRUE((run).exited && (run).status == 0) << (run).err
+
+TEST(CaptureChunks, png_frames_of_jobs_are_the_files_of_one_run) {
+    cTempDir dir;
+    const std::vector<std::string> range = {"--from", "20000", "--to", "21000"};
+    std::vector<std::string> one = {"--out", dir / "one"}, jobs = {"--out", dir / "jobs", "--jobs", "2"};
+    one.insert(one.end(), range.begin(), range.end());
+    jobs.insert(jobs.end(), range.begin(), range.end());
+    ASSERT_RAN(capture(one));
+    const cProcessResult run = capture(jobs);
+    ASSERT_RAN(run);
+    EXPECT_NE(run.err.find("chunk 2 of 2: "), std::string::npos) << "the chunks' lines carry their names: " << run.err;
+    const auto names = files_in(dir / "one");
+    ASSERT_EQ(names.size(), 11u);  // ten frames and the range record
+    EXPECT_EQ(files_in(dir / "jobs"), names);
+    for (const auto& name : names) EXPECT_EQ(slurp(dir / ("one/" + name)), slurp(dir / ("jobs/" + name))) << name;
+    EXPECT_FALSE(fs::exists(dir / "jobs.chunks")) << "the chunks go once they are joined";
+}
+
+TEST(CaptureChunks, a_master_joined_from_chunks_in_any_order_has_the_frames_of_one_run_and_of_the_png_files) {
+    cTempDir dir;
+    ASSERT_RAN(capture({"--master", dir / "one.mkv", "--from", "20000", "--to", "21000"}));
+    ASSERT_RAN(capture({"--master", dir / "a.mkv", "--from", "20000", "--to", "20300"}));
+    ASSERT_RAN(capture({"--master", dir / "b.mkv", "--from", "20300", "--to", "21000"}));
+    ASSERT_RAN(capture({"--out", dir / "png", "--from", "20000", "--to", "21000"}));
+    ASSERT_RAN(join({"--master", dir / "joined.mkv", dir / "b.mkv", dir / "a.mkv"}));
+
+    const auto whole = decoded_frame_hashes(dir / "one.mkv");
+    ASSERT_EQ(whole.size(), 10u);
+    EXPECT_EQ(decoded_frame_hashes(dir / "joined.mkv"), whole);
+    EXPECT_EQ(decoded_frame_hashes(dir / "png/frame_%06d.png"), whole) << "the master is not lossless";
+    EXPECT_EQ(decoded_audio_hash(dir / "joined.mkv"), decoded_audio_hash(dir / "one.mkv"));
+    const std::string audio = run_process({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                                           "stream=codec_name", "-of", "csv=p=0", dir / "one.mkv"})
+                                  .out;
+    EXPECT_EQ(audio, "flac\n");
+}
+
+TEST(CaptureChunks, an_h264_video_of_jobs_decodes_to_the_frames_and_music_of_one_run) {
+    cTempDir dir;
+    // 4 s at 10 fps: two key-frame segments of 2 s, one per job.
+    ASSERT_RAN(capture({"--video", dir / "one.mp4", "--from", "20000", "--to", "24000"}));
+    ASSERT_RAN(capture({"--video", dir / "jobs.mp4", "--from", "20000", "--to", "24000", "--jobs", "2"}));
+    const auto whole = decoded_frame_hashes(dir / "one.mp4");
+    ASSERT_EQ(whole.size(), 40u);
+    EXPECT_EQ(decoded_frame_hashes(dir / "jobs.mp4"), whole);
+    EXPECT_EQ(decoded_audio_hash(dir / "jobs.mp4"), decoded_audio_hash(dir / "one.mp4"));
+}
+
+TEST(CaptureChunks, a_join_refuses_naming_the_chunk_what_would_not_give_one_run) {
+    cTempDir dir;
+    ASSERT_RAN(capture({"--out", dir / "a", "--from", "20000", "--to", "20300"}));
+    ASSERT_RAN(capture({"--out", dir / "b", "--from", "20300", "--to", "20600"}));
+    ASSERT_RAN(capture({"--out", dir / "late", "--from", "20700", "--to", "20900"}));
+    ASSERT_RAN(capture({"--out", dir / "big", "--from", "20300", "--to", "20600", "--size", "640x360"}));
+    ASSERT_RAN(capture({"--video", dir / "v1.mp4", "--from", "20000", "--to", "20500"}));
+    ASSERT_RAN(capture({"--video", dir / "v2.mp4", "--from", "20500", "--to", "21000"}));
+    // A chunk stopped before its end: its frames are there, its record is not.
+    fs::copy(dir / "b", dir / "stopped");
+    fs::remove(dir / "stopped/democapture.txt");
+
+    struct cCase {
+        std::vector<std::string> args;
+        std::string named;  // what the one line must name
+    };
+    const cCase cases[] = {
+        {{"--out", dir / "j", dir / "a", dir / "missing"}, "missing"},
+        {{"--out", dir / "j", dir / "a", dir / "stopped"}, "stopped"},
+        {{"--out", dir / "j", dir / "a", dir / "late"}, "leave a gap of 4 frames"},
+        {{"--out", dir / "j", dir / "a", dir / "b", dir / "b"}, "overlap"},
+        {{"--out", dir / "j", dir / "a", dir / "big"}, "sizes 320x180 and 640x360"},
+        {{"--video", dir / "j.mp4", dir / "v1.mp4", dir / "v2.mp4"}, "v2.mp4\" starts at 20500 ms, between two key"},
+        {{"--master", dir / "j.mkv", dir / "v1.mp4"}, "v1.mp4"},
+        {{"--out", dir / "a", dir / "a", dir / "b"}, "is one of the chunks"},
+    };
+    for (const cCase& c : cases) {
+        const cProcessResult run = join(c.args);
+        EXPECT_TRUE(run.exited && run.status == 2) << c.named << ": " << run.status << " " << run.err;
+        EXPECT_EQ(count_lines(run.err), 1u) << run.err;
+        EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(dir / "j")) << c.named;
+        EXPECT_FALSE(fs::exists(dir / "j.mp4")) << c.named;
+    }
+    EXPECT_EQ(files_in(dir / "a").size(), 4u) << "a refused join changed a chunk";
+}
+
+TEST(CaptureChunks, jobs_keep_the_finished_chunks_of_a_failed_run_and_the_same_command_captures_the_rest) {
+    cTempDir dir;
+    // An encoder that fails for the second chunk's music (from 20.5 s) and works otherwise.
+    const std::string fake = dir.write("bin/ffmpeg", "#!/bin/sh\ncase \"$*\" in *\"-ss 20.500000\"*) exit 3;; esac\n"
+                                                     "exec /usr/bin/ffmpeg \"$@\"\n");
+    fs::permissions(fake, fs::perms::owner_all);
+    const std::vector<std::string> args = {"--master", dir / "show.mkv", "--from", "20000", "--to", "21000",
+                                           "--jobs", "2"};
+    cProcessOptions failing;
+    failing.env = {"PATH=" + (dir / "bin") + ":/usr/bin:/bin"};
+    cProcessResult run = capture(args, failing);
+    EXPECT_TRUE(run.exited && run.status == 1) << run.err;
+    EXPECT_NE(run.err.find("chunk 2 of 2 (music 20500 to 21000 ms"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(dir / "show.mkv"));
+    EXPECT_EQ(files_in(dir / "show.mkv.chunks"), std::vector<std::string>{"chunk-000200-000205.mkv"})
+        << "the finished chunk stays, the failed one leaves nothing";
+
+    run = capture(args);
+    ASSERT_RAN(run);
+    EXPECT_NE(run.out.find("chunk 1 of 2 is already captured"), std::string::npos) << run.out;
+    EXPECT_FALSE(fs::exists(dir / "show.mkv.chunks"));
+    ASSERT_RAN(capture({"--master", dir / "one.mkv", "--from", "20000", "--to", "21000"}));
+    EXPECT_EQ(decoded_frame_hashes(dir / "show.mkv"), decoded_frame_hashes(dir / "one.mkv"));
+}
+
+}  // namespace

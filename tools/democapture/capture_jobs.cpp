@@ -1,0 +1,291 @@
+// Chunk processes of a --jobs capture: the split, the processes (this program again, with
+// --from and --to), their messages passed on line by line with the chunk's name, and the join.
+// Depends on capture_join for reading finished chunks and joining them; POSIX spawn and poll.
+#include "tools/democapture/capture_jobs.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+
+#include "tools/democapture/capture_config.h"
+#include "tools/democapture/capture_join.h"
+#include "tools/democapture/capture_manifest.h"
+#include "tools/democapture/capture_paths.h"
+#include "tools/democapture/partial_files.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace capture_config;
+
+namespace {
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+void report_error(const std::string& message) { std::cerr << "## ERROR: democapture: " << message << std::endl; }
+
+struct cChunkProcess {
+    cChunkRange range;
+    std::string path;
+    std::string label;  // "chunk 2 of 4"
+    pid_t pid = 0;
+    int output = -1;    // its standard error
+    std::string pending;
+    bool reused = false;
+    bool succeeded = false;
+};
+
+std::string frames_text(int64_t k) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%06lld", static_cast<long long>(k));
+    return text;
+}
+
+bool start_chunk(cChunkProcess& chunk, const std::vector<std::string>& args, std::string& error) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        error = std::string("cannot make a pipe: ") + std::strerror(errno);
+        return false;
+    }
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<std::string> env_text;
+    for (char** e = environ; *e; ++e) {
+        if (std::strncmp(*e, parent_environment, std::strlen(parent_environment)) != 0) env_text.push_back(*e);
+    }
+    env_text.push_back(std::string(parent_environment) + "=" + std::to_string(::getpid()));
+    std::vector<char*> envp;
+    for (auto& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // The show's start-up lines of every chunk would only repeat each other.
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    const int spawned = ::posix_spawn(&chunk.pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (spawned != 0) {
+        ::close(fds[0]);
+        error = "cannot start " + chunk.label + ": " + std::strerror(spawned);
+        return false;
+    }
+    // Stopped with SIGTERM, a chunk removes its own unfinished files before it ends.
+    partial_files::add_child(chunk.pid, SIGTERM);
+    chunk.output = fds[0];
+    return true;
+}
+
+// Passes the chunk's complete lines on, each with its label.
+void pass_lines(cChunkProcess& chunk, bool flush) {
+    size_t start = 0;
+    for (;;) {
+        const size_t end = chunk.pending.find('\n', start);
+        if (end == std::string::npos) break;
+        const std::string line = chunk.pending.substr(start, end - start);
+        if (!line.empty()) std::cerr << chunk.label << ": " << line << "\n";
+        start = end + 1;
+    }
+    chunk.pending.erase(0, start);
+    if (flush && !chunk.pending.empty()) {
+        std::cerr << chunk.label << ": " << chunk.pending << "\n";
+        chunk.pending.clear();
+    }
+    std::cerr << std::flush;
+}
+
+// Reads every chunk's messages until all have ended; records how each ended.
+void wait_for_chunks(std::vector<cChunkProcess>& chunks) {
+    for (;;) {
+        std::vector<pollfd> fds;
+        std::vector<cChunkProcess*> owners;
+        for (auto& c : chunks) {
+            if (c.output < 0) continue;
+            fds.push_back({c.output, POLLIN, 0});
+            owners.push_back(&c);
+        }
+        if (fds.empty()) break;
+        if (::poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].revents == 0) continue;
+            cChunkProcess& c = *owners[i];
+            char buffer[4096];
+            const ssize_t n = ::read(c.output, buffer, sizeof buffer);
+            if (n > 0) {
+                c.pending.append(buffer, static_cast<size_t>(n));
+                pass_lines(c, false);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            pass_lines(c, true);
+            ::close(c.output);
+            c.output = -1;
+            int status = 0;
+            while (::waitpid(c.pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            partial_files::remove_child(c.pid);
+            c.succeeded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<cChunkRange> split_range(int64_t from_ms, int64_t to_ms, int32_t fps, int32_t jobs, int64_t align) {
+    const int64_t k0 = grid_frame_at(from_ms, fps), k1 = grid_frame_at(to_ms, fps);
+    const int64_t n = k1 - k0;
+    std::vector<int64_t> cuts;  // where chunks meet
+    if (n > 0 && jobs > 1) {
+        if (align > 0) {
+            std::vector<int64_t> candidates;
+            for (int64_t m = (k0 / align + 1) * align; m < k1; m += align) candidates.push_back(m);
+            const int64_t p = static_cast<int64_t>(candidates.size());
+            const int64_t chunks = std::min<int64_t>(jobs, p + 1);
+            int64_t lowest = 0;
+            for (int64_t i = 1; i < chunks; ++i) {
+                // The key frame nearest the even split, leaving one for each cut still to come.
+                const int64_t ideal = k0 + n * i / chunks;
+                const int64_t highest = p - (chunks - i);
+                int64_t best = lowest;
+                for (int64_t j = lowest; j <= highest; ++j) {
+                    if (std::llabs(candidates[static_cast<size_t>(j)] - ideal) <
+                        std::llabs(candidates[static_cast<size_t>(best)] - ideal)) {
+                        best = j;
+                    }
+                }
+                cuts.push_back(candidates[static_cast<size_t>(best)]);
+                lowest = best + 1;
+            }
+        } else {
+            const int64_t chunks = std::min<int64_t>(jobs, n);
+            for (int64_t i = 1; i < chunks; ++i) cuts.push_back(k0 + n * i / chunks);
+        }
+    }
+    std::vector<cChunkRange> ranges;
+    int64_t first = k0, from = from_ms;
+    for (size_t i = 0; i <= cuts.size(); ++i) {
+        const int64_t end = i < cuts.size() ? cuts[i] : k1;
+        const int64_t to = i < cuts.size() ? grid_split_ms(end, fps) : to_ms;
+        ranges.push_back({first, end, from, to});
+        first = end;
+        from = to;
+    }
+    return ranges;
+}
+
+int run_jobs(const cCaptureOptions& options, const std::string& show_dir) {
+    const bool png = !options.out_dir.empty(), h264 = !options.video_file.empty();
+    std::string target = png ? options.out_dir : h264 ? options.video_file : options.master_file;
+    while (target.size() > 1 && target.back() == '/') target.pop_back();
+    const std::string extension = png ? "" : h264 ? ".mp4" : ".mkv";
+    const std::string option = png ? "--out" : h264 ? "--video" : "--master";
+
+    const std::vector<cChunkRange> ranges = split_range(options.from_ms, options.to_ms, options.fps, options.jobs,
+                                                        h264 ? video_segment_frames(options.fps) : 0);
+    const int32_t count = static_cast<int32_t>(ranges.size());
+    if (count < options.jobs) {
+        std::cout << "# note: democapture: " << count << (count == 1 ? " process" : " processes") << ", not "
+                  << options.jobs << ": an H.264 video is split only at its key frames, every "
+                  << video_segment_seconds << " s" << std::endl;
+    }
+
+    const std::string chunks_dir = target + chunks_suffix;
+    std::error_code ec;
+    fs::create_directories(chunks_dir, ec);
+    if (ec || !fs::is_directory(chunks_dir)) {
+        report_error("cannot make the chunk folder " + quoted(chunks_dir) + ": " +
+                     (ec ? ec.message() : std::string("it is not a folder")));
+        return 1;
+    }
+    const int chunks_slot = partial_files::hold_folder(chunks_dir, false);
+
+    std::error_code self_ec;
+    const std::string self = fs::read_symlink("/proc/self/exe", self_ec).string();
+    const int32_t cores = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+    const int32_t threads = std::max(1, (options.threads > 0 ? options.threads : cores) / count);
+
+    std::vector<cChunkProcess> chunks(static_cast<size_t>(count));
+    for (int32_t i = 0; i < count; ++i) {
+        cChunkProcess& c = chunks[static_cast<size_t>(i)];
+        c.range = ranges[static_cast<size_t>(i)];
+        c.path = chunks_dir + "/chunk-" + frames_text(c.range.first_frame) + "-" + frames_text(c.range.end_frame) +
+                 extension;
+        c.label = "chunk " + std::to_string(i + 1) + " of " + std::to_string(count);
+        // A chunk finished by an earlier run of the same command is kept as it is.
+        cRangeManifest found;
+        std::string ignored;
+        if (read_chunk_manifest(c.path, found, ignored) && found.first_frame == c.range.first_frame &&
+            found.end_frame() == c.range.end_frame && found.fps == options.fps && found.width == options.width &&
+            found.height == options.height && found.supersample == options.supersample &&
+            found.output == (png ? "png" : h264 ? "h264" : "ffv1") && found.crf == (h264 ? options.crf : -1)) {
+            c.reused = c.succeeded = true;
+            std::cout << "# democapture: " << c.label << " is already captured in " << quoted(c.path) << std::endl;
+            continue;
+        }
+        std::vector<std::string> args = {self,
+                                         "--show", show_dir,
+                                         "--from", std::to_string(c.range.from_ms),
+                                         "--to", std::to_string(c.range.to_ms),
+                                         "--fps", std::to_string(options.fps),
+                                         "--size", std::to_string(options.width) + "x" + std::to_string(options.height),
+                                         "--supersample", std::to_string(options.supersample),
+                                         "--threads", std::to_string(threads),
+                                         option, c.path};
+        if (h264) args.insert(args.end(), {"--crf", std::to_string(options.crf)});
+        std::string error;
+        if (!start_chunk(c, args, error)) {
+            report_error(error);
+            break;
+        }
+    }
+    std::cout << "# democapture: capturing " << count << " chunks in " << quoted(chunks_dir) << std::endl;
+    wait_for_chunks(chunks);
+
+    int failed = 0;
+    for (const auto& c : chunks) {
+        if (c.succeeded) continue;
+        ++failed;
+        report_error(c.label + " (music " + std::to_string(c.range.from_ms) + " to " + std::to_string(c.range.to_ms) +
+                     " ms, " + quoted(c.path) + ") failed");
+    }
+    if (failed > 0) {
+        partial_files::release(chunks_slot);
+        ::rmdir(chunks_dir.c_str());  // only when nothing finished
+        report_error(std::to_string(failed) + " of " + std::to_string(count) + " chunks failed; " +
+                     (fs::exists(chunks_dir) ? "the finished ones stay in " + quoted(chunks_dir) +
+                                                   ", and the same command again captures only the rest"
+                                             : std::string("nothing was written")));
+        return 1;
+    }
+
+    cJoinPlan join;
+    join.show_dir = show_dir;
+    (png ? join.out_dir : h264 ? join.video_file : join.master_file) = target;
+    for (const auto& c : chunks) join.chunks.push_back(c.path);
+    const int status = run_join(join);
+    partial_files::release(chunks_slot);
+    if (status != 0) {
+        report_error("the chunks stay in " + quoted(chunks_dir));
+        return status;
+    }
+    fs::remove_all(chunks_dir, ec);
+    return 0;
+}

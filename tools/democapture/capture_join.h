@@ -1,0 +1,26 @@
+// "democapture join": range captures (chunks) put together into the capture of their whole
+// range, exactly as one run makes it. PNG frames are linked (or copied) under the whole
+// range's numbering; videos are muxed from the chunks' encoded frames, copied, with the music
+// of the whole range cut again from the show. Refuses, naming the chunk, anything that would
+// not give one run's capture: a chunk that is missing or unfinished, settings that differ, a
+// gap or an overlap, an H.264 chunk that does not start on a key frame of the whole.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "tools/democapture/capture_manifest.h"
+
+struct cJoinPlan {
+    std::string show_dir;     // absolute; its music goes into a joined video
+    std::string out_dir;      // absolute; one of the three
+    std::string video_file;
+    std::string master_file;
+    std::vector<std::string> chunks;  // as the user named them
+};
+
+// The record of a finished capture at path: a PNG folder's democapture.txt or a video's tag.
+// False with error (saying why it is not a finished capture) otherwise.
+bool read_chunk_manifest(const std::string& path, cRangeManifest& manifest, std::string& error);
+
+// Runs the join; returns the process status (0 done, 1 failed, 2 refused: nothing written).
+int run_join(const cJoinPlan& plan);
