@@ -101,6 +101,13 @@ public:
                  }).share();
         listener_ = std::thread([this] { http_.listen_after_bind(); });
         pump_ = std::thread([this] { pump(); });
+        session_.set_state_listener([this] {
+            {
+                std::lock_guard<std::mutex> lock(pump_mutex_);
+                state_pending_ = true;
+            }
+            pump_ready_.notify_one();
+        });
         subscription_ = dev_.subscribe([this](const cDevEvent& event) {
             {
                 std::lock_guard<std::mutex> lock(pump_mutex_);
@@ -126,6 +133,7 @@ private:
     std::mutex pump_mutex_;
     std::condition_variable pump_ready_;
     std::deque<cDevEvent> pump_events_;
+    bool state_pending_ = false;
     bool pump_stop_ = false;
 
     // ---- [SECTION] routes ----
@@ -137,6 +145,9 @@ private:
             ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         });
         http_.new_task_queue = [] { return new httplib::ThreadPool(editor_config::server_threads); };
+        // Answers go out in more than one write; without this, the kernel may hold the last one
+        // back for a delayed acknowledgement (tens of milliseconds).
+        http_.set_tcp_nodelay(true);
         http_.set_payload_max_length(editor_config::max_body_bytes);
         http_.set_read_timeout(editor_config::socket_timeout_seconds);
         http_.set_write_timeout(editor_config::socket_timeout_seconds);
@@ -249,17 +260,21 @@ private:
 
     // ---- [SECTION] events of the show ----
     // Runs on the editor's own thread: the show's listener only queues, so the main loop never
-    // waits on a write or a page.
+    // waits on a write or a page; and every change of the tracks goes to the pages from here.
     void pump() {
         auto period = std::chrono::milliseconds(editor_config::player_push_ms);
         auto next_player = std::chrono::steady_clock::now() + period;
         std::unique_lock<std::mutex> lock(pump_mutex_);
         while (!pump_stop_) {
-            pump_ready_.wait_until(lock, next_player, [this] { return pump_stop_ || !pump_events_.empty(); });
+            pump_ready_.wait_until(lock, next_player,
+                                   [this] { return pump_stop_ || state_pending_ || !pump_events_.empty(); });
             if (pump_stop_) break;
             std::deque<cDevEvent> events;
             events.swap(pump_events_);
+            bool state_pending = state_pending_;
+            state_pending_ = false;
             lock.unlock();
+            if (state_pending) session_.publish_state();
             bool player_changed = false;
             for (const cDevEvent& event : events) {
                 if (event.kind == cDevEvent::tracks_reloaded) session_.check_disk();

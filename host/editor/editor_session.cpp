@@ -22,14 +22,35 @@ namespace {
 
 using nlohmann::json;
 
-// The double nearest the float's shortest decimal, so the page reads 0.1375, not
-// 0.13750000298023224; Math.fround gives back the very same float.
-double shortest(float value) {
-    char buffer[64];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    double out = value;
-    if (ec == std::errc()) std::from_chars(buffer, end, out);
-    return out;
+// [{"name":"kick","keys":[[row,value,interpolation],...]},...], written straight into text:
+// a show of 20,000 keys is a few hundred kilobytes, made once per version. Values are the
+// float's shortest decimal (0.1375, not 0.13750000298023224); Math.fround on the page gives
+// back the very same float. Names are letters, digits, '_' and '-', but go through the JSON
+// writer all the same.
+std::string tracks_json(const cParsedSource& parsed) {
+    std::string out = "[";
+    char number[64];
+    auto put = [&](auto value) {
+        auto [end, ec] = std::to_chars(number, number + sizeof number, value);
+        out.append(number, ec == std::errc() ? end : number);
+    };
+    for (std::size_t t = 0; t < parsed.tracks.size(); ++t) {
+        const cSourceTrack& track = parsed.tracks[t];
+        out += t ? ",{\"name\":" : "{\"name\":";
+        out += json(track.name).dump();
+        out += ",\"keys\":[";
+        for (std::size_t k = 0; k < track.keys.size(); ++k) {
+            out += k ? ",[" : "[";
+            put(track.keys[k].row);
+            out += ',';
+            put(track.keys[k].value);
+            out += ',';
+            put(track.keys[k].interpolation);
+            out += ']';
+        }
+        out += "]}";
+    }
+    return out + "]";
 }
 
 json problems_json(const cParsedSource& parsed) {
@@ -49,6 +70,14 @@ std::string first_problem(const cParsedSource& parsed) {
 
 json refusal(const std::string& reason) { return {{"error", reason}}; }
 
+// The source's real place: a source that is a link to a file elsewhere is replaced there, and
+// stays a link.
+std::string real_path(const std::filesystem::path& path) {
+    std::error_code ec;
+    std::filesystem::path real = std::filesystem::weakly_canonical(path, ec);
+    return ec ? path.string() : real.string();
+}
+
 }  // namespace
 
 json player_json(const cDevState& state) {
@@ -60,7 +89,7 @@ json player_json(const cDevState& state) {
 
 cEditorSession::cEditorSession(iDevControl& dev, const std::string& show_dir, cShowTimeline timeline, cEventHub& hub)
     : dev_(dev),
-      source_path_((std::filesystem::path(show_dir) / kSyncSourcePath).string()),
+      source_path_(real_path(std::filesystem::path(show_dir) / kSyncSourcePath)),
       sync_dir_((std::filesystem::path(show_dir) / kSyncBasePath).string()),
       timeline_(std::move(timeline)),
       limits_{0, timeline_.last_row},
@@ -82,32 +111,45 @@ uint64_t cEditorSession::version() {
 }
 
 // ---- [SECTION] state ----
-json cEditorSession::state_locked() {
-    json tracks = json::array();
-    for (const cSourceTrack& track : shown_.tracks) {
-        json keys = json::array();
-        for (const cSyncKey& key : track.keys) keys.push_back({key.row, shortest(key.value), key.interpolation});
-        tracks.push_back({{"name", track.name}, {"keys", std::move(keys)}});
+std::string cEditorSession::state_locked() {
+    if (tracks_text_version_ != version_) {
+        tracks_text_ = tracks_json(shown_);
+        tracks_text_version_ = version_;
     }
     json undo = json::array(), redo = json::array();
     std::size_t skip = undo_.size() > editor_config::history_shown ? undo_.size() - editor_config::history_shown : 0;
     for (std::size_t i = skip; i < undo_.size(); ++i) undo.push_back(undo_[i].label);
     for (std::size_t i = redo_.size(); i-- > 0 && redo.size() < editor_config::history_shown;) redo.push_back(redo_[i].label);
-    return {{"version", version_},
-            {"source", {{"path", kSyncSourcePath}, {"ok", parsed_.ok()}, {"problems", problems_json(parsed_)}}},
-            {"tracks", std::move(tracks)},
-            {"history", {{"undo", std::move(undo)}, {"redo", std::move(redo)}}},
-            {"timeline", timeline_json(timeline_)},
-            {"player", player_json(dev_.state())}};
+    json rest = {{"version", version_},
+                 {"source", {{"path", kSyncSourcePath}, {"ok", parsed_.ok()}, {"problems", problems_json(parsed_)}}},
+                 {"history", {{"undo", std::move(undo)}, {"redo", std::move(redo)}}},
+                 {"timeline", timeline_json(timeline_)},
+                 {"player", player_json(dev_.state())}};
+    // {"tracks": [...], and the rest of the object.
+    return "{\"tracks\":" + tracks_text_ + "," + rest.dump().substr(1);
 }
 
 std::string cEditorSession::state_text() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return state_locked().dump();
+    return state_locked();
+}
+
+void cEditorSession::set_state_listener(std::function<void()> listener) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_listener_ = std::move(listener);
+}
+
+void cEditorSession::publish_state() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hub_.publish("state", state_locked());
 }
 
 void cEditorSession::publish_state_locked(const std::string& notice) {
-    hub_.publish("state", state_locked().dump());
+    if (state_listener_) {
+        state_listener_();
+    } else {
+        hub_.publish("state", state_locked());
+    }
     if (!notice.empty()) hub_.publish("notice", json{{"text", notice}}.dump());
 }
 
@@ -115,7 +157,7 @@ std::shared_ptr<cEventQueue> cEditorSession::open_stream() {
     // Under the lock, so no state published meanwhile can arrive before this one.
     std::lock_guard<std::mutex> lock(mutex_);
     std::shared_ptr<cEventQueue> queue = hub_.open_stream();
-    if (queue) queue->push(cEventHub::message("state", state_locked().dump()), editor_config::max_queued_events);
+    if (queue) queue->push(cEventHub::message("state", state_locked()), editor_config::max_queued_events);
     return queue;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,6 +48,13 @@ public:
 
     uint64_t version();
 
+    // Called (under the session's lock: it must only wake someone) whenever the state changed;
+    // that someone then calls publish_state from its own thread, so an edit's answer does not
+    // wait for every page's copy to be made. Without a listener, changes are published at once.
+    void set_state_listener(std::function<void()> listener);
+    // The current state to every open page.
+    void publish_state();
+
 private:
     struct cStep {
         std::string label;
@@ -59,16 +67,19 @@ private:
     cShowTimeline timeline_;
     cEditLimits limits_;
     cEventHub& hub_;
+    std::function<void()> state_listener_;
 
     std::mutex mutex_;
     std::shared_ptr<const std::string> text_;
     cParsedSource parsed_;        // of text_
     cParsedSource shown_;         // the last problem-free parse: what the show plays
     uint64_t version_ = 1;
+    std::string tracks_text_;          // the tracks of shown_ as JSON, made once per version
+    uint64_t tracks_text_version_ = 0;
     std::deque<cStep> undo_;
     std::vector<cStep> redo_;
 
-    nlohmann::json state_locked();
+    std::string state_locked();
     void publish_state_locked(const std::string& notice);
     bool version_matches(const nlohmann::json& request, cEditorReply& refusal);
     bool sync_with_disk(cEditorReply& refusal);

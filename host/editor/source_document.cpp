@@ -22,34 +22,43 @@ struct cRawLine {
     std::string_view end;  // "\n", "\r\n", or empty for a last line without a line end
 };
 
-struct cRawText {
-    std::string_view bom;
-    std::vector<cRawLine> lines;  // lines[0] is line 1
-    std::string eol = "\n";       // the line end of new lines: that of the text's first line
-};
-
-cRawText split_raw(std::string_view text) {
-    cRawText raw;
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
-        raw.bom = text.substr(0, 3);
-        text.remove_prefix(3);
-    }
-    bool eol_known = false;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t newline = text.find('\n', start);
-        std::size_t stop = newline == std::string_view::npos ? text.size() : newline + 1;
-        std::size_t content_end = newline == std::string_view::npos ? text.size() : newline;
-        if (content_end > start && text[content_end - 1] == '\r') --content_end;
-        raw.lines.push_back({text.substr(start, content_end - start), text.substr(content_end, stop - content_end)});
-        if (!eol_known && newline != std::string_view::npos) {
-            raw.eol = std::string(raw.lines.back().end);
-            eol_known = true;
+// The lines as offsets into the text: a large source is edited without a record per line.
+class cRawText {
+public:
+    explicit cRawText(std::string_view text) {
+        if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+            bom = text.substr(0, 3);
+            text.remove_prefix(3);
         }
-        start = stop;
+        body_ = text;
+        starts_.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 2);
+        for (std::size_t start = 0; start < text.size();) {
+            starts_.push_back(start);
+            std::size_t newline = text.find('\n', start);
+            start = newline == std::string_view::npos ? text.size() : newline + 1;
+        }
+        starts_.push_back(text.size());
+        if (count() > 0 && line(0).end.find('\n') != std::string_view::npos) eol = std::string(line(0).end);
     }
-    return raw;
-}
+
+    std::size_t count() const { return starts_.size() - 1; }
+
+    // Line index (0 is line 1).
+    cRawLine line(std::size_t index) const {
+        std::string_view whole = body_.substr(starts_[index], starts_[index + 1] - starts_[index]);
+        std::size_t content = whole.size();
+        if (content > 0 && whole[content - 1] == '\n') --content;
+        if (content > 0 && whole[content - 1] == '\r') --content;
+        return {whole.substr(0, content), whole.substr(content)};
+    }
+
+    std::string_view bom;
+    std::string eol = "\n";  // the line end of new lines: that of the text's first line
+
+private:
+    std::string_view body_;
+    std::vector<std::size_t> starts_;  // of every line, then the end of the text
+};
 
 bool is_blank(std::string_view line) { return line.find_first_not_of(" \t") == std::string_view::npos; }
 
@@ -90,12 +99,13 @@ std::optional<int32_t> marker_row(std::string_view line) {
 }
 
 // ---- [SECTION] the plan and its output ----
+// What happens to the lines; only the lines an edit touches have entries.
 struct cPlan {
-    std::vector<std::optional<std::string>> replaced;     // by line index (0 is line 1)
+    std::map<std::size_t, std::string> replaced;                    // by line index (0 is line 1)
     std::vector<char> dropped;
-    std::vector<std::vector<std::string>> inserted_after;  // by line number (0: before line 1)
+    std::map<std::size_t, std::vector<std::string>> inserted_after;  // by line number (0: before line 1)
 
-    explicit cPlan(std::size_t lines) : replaced(lines), dropped(lines, 0), inserted_after(lines + 1) {}
+    explicit cPlan(std::size_t lines) : dropped(lines, 0) {}
 };
 
 std::string write_out(const cRawText& raw, const cPlan& plan, std::size_t size_hint) {
@@ -109,10 +119,20 @@ std::string write_out(const cRawText& raw, const cPlan& plan, std::size_t size_h
         out.append(end);
         missing_eol = end.empty();
     };
-    for (const std::string& line : plan.inserted_after[0]) put(line, raw.eol);
-    for (std::size_t i = 0; i < raw.lines.size(); ++i) {
-        if (!plan.dropped[i]) put(plan.replaced[i] ? std::string_view(*plan.replaced[i]) : raw.lines[i].content, raw.lines[i].end);
-        for (const std::string& line : plan.inserted_after[i + 1]) put(line, raw.eol);
+    auto inserted = plan.inserted_after.begin();
+    auto put_inserted = [&](std::size_t after) {
+        if (inserted == plan.inserted_after.end() || inserted->first != after) return;
+        for (const std::string& line : inserted->second) put(line, raw.eol);
+        ++inserted;
+    };
+    auto replaced = plan.replaced.begin();
+    put_inserted(0);
+    for (std::size_t i = 0; i < raw.count(); ++i) {
+        cRawLine line = raw.line(i);
+        bool is_replaced = replaced != plan.replaced.end() && replaced->first == i;
+        if (!plan.dropped[i]) put(is_replaced ? std::string_view(replaced->second) : line.content, line.end);
+        if (is_replaced) ++replaced;
+        put_inserted(i + 1);
     }
     return out;
 }
@@ -149,7 +169,7 @@ private:
     std::vector<cFinalKey> finals_;
     std::map<int, std::vector<std::pair<int, int32_t>>> markers_;  // by the line after which they were sought
 
-    std::string_view line(int number) const { return raw_.lines[static_cast<std::size_t>(number - 1)].content; }
+    std::string_view line(int number) const { return raw_.line(static_cast<std::size_t>(number - 1)).content; }
     int key_line(int origin) const { return track_.key_lines[static_cast<std::size_t>(origin)]; }
     int32_t old_row(int origin) const { return track_.keys[static_cast<std::size_t>(origin)].row; }
 
@@ -325,11 +345,11 @@ cTextEdit edit_keys(std::string_view text, const cParsedSource& parsed, const st
         }
         by_track[found->second].push_back(&edit);
     }
-    cRawText raw = split_raw(text);
-    cPlan plan(raw.lines.size());
+    cRawText raw(text);
+    cPlan plan(raw.count());
     for (std::size_t i = 0; i < parsed.tracks.size(); ++i) {
         if (by_track[i].empty()) continue;
-        int block_end = i + 1 < parsed.tracks.size() ? parsed.tracks[i + 1].line - 1 : static_cast<int>(raw.lines.size());
+        int block_end = i + 1 < parsed.tracks.size() ? parsed.tracks[i + 1].line - 1 : static_cast<int>(raw.count());
         cTrackPlanner planner(raw, parsed.tracks[i], block_end, plan);
         if (!planner.plan(by_track[i], result.error)) return result;
     }
@@ -350,13 +370,13 @@ cTextEdit rename_track(std::string_view text, const cParsedSource& parsed, std::
         result.error = not_a_track_name(to);
         return result;
     }
-    cRawText raw = split_raw(text);
-    std::string_view header = raw.lines[static_cast<std::size_t>(track->line - 1)].content;
+    cRawText raw(text);
+    std::string_view header = raw.line(static_cast<std::size_t>(track->line - 1)).content;
     // "track" and the name are the first two tokens of a good header; the name ends at a blank
     // or at the comment.
     std::size_t name_start = header.find_first_not_of(" \t", header.find_first_not_of(" \t") + 5);
     std::size_t name_end = std::min(header.find_first_of(" \t#", name_start), header.size());
-    cPlan plan(raw.lines.size());
+    cPlan plan(raw.count());
     plan.replaced[static_cast<std::size_t>(track->line - 1)] =
         std::string(header.substr(0, name_start)) + std::string(to) + std::string(header.substr(name_end));
     result.text = write_out(raw, plan, text.size() + to.size());
@@ -370,10 +390,10 @@ cTextEdit add_track(std::string_view text, std::string_view name) {
         result.error = not_a_track_name(name);
         return result;
     }
-    cRawText raw = split_raw(text);
-    cPlan plan(raw.lines.size());
-    std::vector<std::string>& tail = plan.inserted_after[raw.lines.size()];
-    if (!raw.lines.empty() && !is_blank(raw.lines.back().content)) tail.push_back("");
+    cRawText raw(text);
+    cPlan plan(raw.count());
+    std::vector<std::string>& tail = plan.inserted_after[raw.count()];
+    if (raw.count() > 0 && !is_blank(raw.line(raw.count() - 1).content)) tail.push_back("");
     tail.push_back(format_track_header(name));
     result.text = write_out(raw, plan, text.size() + name.size() + 16);
     result.ok = true;

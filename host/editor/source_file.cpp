@@ -34,8 +34,9 @@ void sync_folder(const std::string& folder) {
     ::close(fd);
 }
 
-// bytes into a temporary file beside path, flushed, then renamed onto path.
-bool put_atomically(const std::string& path, const std::string& bytes, mode_t mode, std::string& error) {
+// bytes into a temporary file beside path, then renamed onto path; with durable, flushed to the
+// disk before the rename and the rename itself made durable.
+bool put_atomically(const std::string& path, const std::string& bytes, mode_t mode, bool durable, std::string& error) {
     std::filesystem::path target(path);
     std::string folder = target.parent_path().empty() ? "." : target.parent_path().string();
     std::string temp = (std::filesystem::path(folder) / ("." + target.filename().string() + ".XXXXXX")).string();
@@ -44,7 +45,7 @@ bool put_atomically(const std::string& path, const std::string& bytes, mode_t mo
         error = "cannot create a temporary file in \"" + folder + "\": " + errno_text(errno);
         return false;
     }
-    bool ok = write_all(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    bool ok = write_all(fd, bytes) && ::fchmod(fd, mode) == 0 && (!durable || ::fsync(fd) == 0);
     int saved = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -59,8 +60,18 @@ bool put_atomically(const std::string& path, const std::string& bytes, mode_t mo
         error = "cannot write \"" + path + "\": " + errno_text(saved);
         return false;
     }
-    sync_folder(folder);
+    if (durable) sync_folder(folder);
     return true;
+}
+
+// The file at path under the name backup as well, replacing what backup held.
+bool link_backup(const std::string& path, const std::string& backup) {
+    std::string temp = backup + ".partial";
+    ::unlink(temp.c_str());
+    if (::link(path.c_str(), temp.c_str()) != 0) return false;
+    if (std::rename(temp.c_str(), backup.c_str()) == 0) return true;
+    ::unlink(temp.c_str());
+    return false;
 }
 
 }  // namespace
@@ -101,5 +112,9 @@ bool replace_source_file(const std::string& path, const std::string& text, const
     struct stat info {};
     mode_t mode = 0644;
     if (::stat(path.c_str(), &info) == 0) mode = info.st_mode & 07777;
-    return put_atomically(path + ".bak", previous, mode, error) && put_atomically(path, text, mode, error);
+    // The backup needs no flush of its own: the previous source's bytes are on the disk already,
+    // and the flush of the folder after the new source's rename covers its name too.
+    std::string backup = path + ".bak";
+    if (!link_backup(path, backup) && !put_atomically(backup, previous, mode, false, error)) return false;
+    return put_atomically(path, text, mode, true, error);
 }

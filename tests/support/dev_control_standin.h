@@ -107,6 +107,15 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return requests_;
     }
+    // Cheap enough to ask between timed edits (requests() copies every source text).
+    std::size_t request_count() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_.size();
+    }
+    clock::time_point last_request_time() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_.empty() ? clock::time_point{} : requests_.back().at;
+    }
     // Waits until there are at least count requests; false after timeout.
     bool wait_for_requests(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         std::unique_lock<std::mutex> lock(mutex_);

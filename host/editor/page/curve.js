@@ -73,32 +73,69 @@ export function valueOfY(lane, y) {
 export const LANE_PAD = 8;
 export const HANDLE_RADIUS = 4;
 
-// The curve sampled at every pixel column of the visible time, then the key handles.
-// selected(row) tells which keys are drawn as selected.
+// The value just before a key: where the segment that ends there arrives (a step holds the
+// earlier key's value, an unknown interpolation gives 0, the others meet the key).
+function arrival(keys, k) {
+  const [, value0, kind] = keys[k - 1];
+  if (kind === STEP) return value0;
+  if (kind === LINEAR || kind === SMOOTH || kind === QUADRATIC) return keys[k][1];
+  return 0;
+}
+
+// The curve over the visible time: per pixel column the value at its start and, where keys
+// fall inside the column, the lowest and highest value the column passes (every interpolation
+// runs monotonically from key to key, so keys and segment ends hold the extremes). Zoomed out,
+// a spike narrower than a pixel still shows. Then the key handles, when they are far enough
+// apart to be told from each other; selected(row) tells which are selected.
 export function drawCurve(ctx, keys, view, lane, colors, selected) {
   const left = view.left, right = view.width;
   ctx.strokeStyle = colors.curve;
-  ctx.lineWidth = 1.5;
+  ctx.lineWidth = 1;
   ctx.beginPath();
+  let k = Math.max(0, findKey(keys, Math.floor(view.rowOfMs(view.msOfX(left)))) + 1);
   for (let x = left; x <= right; x += 1) {
-    const y = yOfValue(lane, valueAt(keys, view.rowOfMs(view.msOfX(x))));
+    const rowStart = view.rowOfMs(view.msOfX(x)), rowEnd = view.rowOfMs(view.msOfX(x + 1));
+    const start = valueAt(keys, rowStart);
+    let lo = start, hi = start;
+    while (k < keys.length && keys[k][0] <= rowStart) k++;
+    for (; k < keys.length && keys[k][0] < rowEnd; k++) {
+      const before = k > 0 ? arrival(keys, k) : keys[k][1];
+      lo = Math.min(lo, before, keys[k][1]);
+      hi = Math.max(hi, before, keys[k][1]);
+    }
+    const y = yOfValue(lane, start);
     if (x === left) ctx.moveTo(x, y); else ctx.lineTo(x, y);
+    if (lo !== hi) {
+      ctx.lineTo(x, yOfValue(lane, lo));
+      ctx.lineTo(x, yOfValue(lane, hi));
+      ctx.lineTo(x, y);
+    }
   }
   ctx.stroke();
 
   const first = Math.max(0, findKey(keys, Math.floor(view.rowOfMs(view.msOfX(left)))));
-  for (let i = first; i < keys.length; i++) {
-    const x = view.xOfMs(view.msOfRow(keys[i][0]));
-    if (x > right + HANDLE_RADIUS) break;
-    if (x < left - HANDLE_RADIUS) continue;
-    const y = yOfValue(lane, keys[i][1]);
+  const last = Math.min(keys.length - 1, findKey(keys, Math.ceil(view.rowOfMs(view.msOfX(right)))) + 1);
+  const crowded = (last - first + 1) * MIN_HANDLE_GAP > right - left;
+  const plain = new Path2D(), marked = new Path2D();
+  for (let i = first; i <= last; i++) {
     const isSelected = selected(keys[i][0]);
-    ctx.fillStyle = isSelected ? colors.selected : colors.key;
-    ctx.strokeStyle = colors.background;
-    ctx.lineWidth = 1;
-    ctx.beginPath();
-    ctx.arc(x, y, isSelected ? HANDLE_RADIUS + 1 : HANDLE_RADIUS, 0, 2 * Math.PI);
-    ctx.fill();
-    ctx.stroke();
+    if (crowded && !isSelected) continue;
+    const x = view.xOfMs(view.msOfRow(keys[i][0]));
+    if (x > right + HANDLE_RADIUS || x < left - HANDLE_RADIUS) continue;
+    const y = yOfValue(lane, keys[i][1]);
+    const path = isSelected ? marked : plain;
+    const r = isSelected ? HANDLE_RADIUS + 1 : HANDLE_RADIUS;
+    path.moveTo(x + r, y);
+    path.arc(x, y, r, 0, 2 * Math.PI);
+  }
+  ctx.lineWidth = 1;
+  ctx.strokeStyle = colors.background;
+  for (const [path, color] of [[plain, colors.key], [marked, colors.selected]]) {
+    ctx.fillStyle = color;
+    ctx.fill(path);
+    ctx.stroke(path);
   }
 }
+
+// Handles closer than this (on average, in pixels) are left out: the curve shows the keys.
+const MIN_HANDLE_GAP = 6;

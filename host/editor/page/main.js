@@ -244,9 +244,10 @@ class App {
   frame() {
     const ms = this.nowMs();
     if (this.follow && !this.player.paused && this.state) {
+      const before = this.view.startMs;
       this.view.startMs = ms - 0.3 * this.view.timeWidth * this.view.msPerPx;
       this.view.clamp();
-      this.dirty = true;
+      if (this.view.startMs !== before) this.dirty = true;
     }
     if (this.dirty) {
       this.dirty = false;
@@ -295,6 +296,10 @@ class App {
     $('new-track').addEventListener('keydown', (e) => { if (e.key === 'Enter') this.addTrack(); });
     $('follow').addEventListener('change', (e) => { this.follow = e.target.checked; });
     $('timeline').addEventListener('wheel', (e) => this.wheel(e), { passive: false });
+    // A clicked button or list gives the keys back to the page, so Space does not press it again.
+    for (const control of document.querySelectorAll('#toolbar button, #toolbar select, #follow')) {
+      control.addEventListener(control.tagName === 'SELECT' ? 'change' : 'click', () => control.blur());
+    }
     window.addEventListener('keydown', (e) => this.key(e));
   }
 

@@ -90,7 +90,7 @@ def wait_for(driver, script, timeout=20, message="the page"):
 class Session:
     """A temporary show folder, the page server on it and a browser showing the page."""
 
-    def __init__(self, program, data_dir, play=False, prepare=None):
+    def __init__(self, program, data_dir, play=False, prepare=None, before_load=None):
         self.dir = tempfile.mkdtemp(prefix="editor-page-")
         self.show = os.path.join(self.dir, "show")
         copy_show(data_dir, self.show)
@@ -98,6 +98,8 @@ class Session:
             prepare(self.show)
         self.server = PageServer(program, self.show, play)
         self.driver = start_browser(os.path.join(self.dir, "profile"))
+        if before_load:
+            before_load(self.driver)
         self.driver.get(self.server.url)
         wait_for(self.driver, "return window.editor && window.editor.state() && window.editor.trackNames().length",
                  message="the first state")
