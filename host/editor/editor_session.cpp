@@ -119,7 +119,9 @@ std::string cEditorSession::state_locked() {
     json undo = json::array(), redo = json::array();
     std::size_t skip = undo_.size() > editor_config::history_shown ? undo_.size() - editor_config::history_shown : 0;
     for (std::size_t i = skip; i < undo_.size(); ++i) undo.push_back(undo_[i].label);
-    for (std::size_t i = redo_.size(); i-- > 0 && redo.size() < editor_config::history_shown;) redo.push_back(redo_[i].label);
+    for (std::size_t i = redo_.size(); i-- > 0 && redo.size() < editor_config::history_shown;) {
+        redo.push_back(redo_[i].label);
+    }
     json rest = {{"version", version_},
                  {"source", {{"path", kSyncSourcePath}, {"ok", parsed_.ok()}, {"problems", problems_json(parsed_)}}},
                  {"history", {{"undo", std::move(undo)}, {"redo", std::move(redo)}}},
@@ -163,7 +165,7 @@ std::shared_ptr<cEventQueue> cEditorSession::open_stream() {
 
 bool cEditorSession::version_matches(const json& request, cEditorReply& reply) {
     if (!request.is_object() || !request.contains("version") || !request["version"].is_number_unsigned()) {
-        reply = {400, refusal("'version' is missing: every change names the version it was made on")};
+        reply = {400, refusal("'version' is missing or not a version: every change names the version it was made on")};
         return false;
     }
     if (request["version"].get<uint64_t>() != version_) {
@@ -271,7 +273,8 @@ bool cEditorSession::sync_with_disk(cEditorReply& reply) {
     redo_.clear();
     adopt(after, parse_track_source(*after));
     publish_state_locked(std::string(kSyncSourcePath) + " was changed outside the editor; the pages show it now");
-    reply = {409, {{"error", std::string(kSyncSourcePath) + " was changed outside the editor; look again"}, {"version", version_}}};
+    std::string reason = std::string(kSyncSourcePath) + " was changed outside the editor; look again";
+    reply = {409, {{"error", reason}, {"version", version_}}};
     return false;
 }
 

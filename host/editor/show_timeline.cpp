@@ -14,7 +14,8 @@
 namespace {
 
 int32_t row_of_ms(int64_t ms) {
-    return static_cast<int32_t>(std::ceil(static_cast<double>(ms) * (kSyncBeatsPerMinute / 60.0 * kSyncRowsPerBeat) / 1000.0));
+    constexpr double kRowsPerSecond = kSyncBeatsPerMinute / 60.0 * kSyncRowsPerBeat;
+    return static_cast<int32_t>(std::ceil(static_cast<double>(ms) * kRowsPerSecond / 1000.0));
 }
 
 }  // namespace

@@ -246,7 +246,8 @@ private:
             cFinalKey& f = finals_[k];
             if (f.origin < 0 || f.anchor) continue;
             std::size_t o = static_cast<std::size_t>(f.origin);
-            f.keeps_line = new_prev[k] == old_prev[o] && new_next[k] == old_next[o] && !crosses_marker(f, old_prev[o], old_next[o]);
+            f.keeps_line = new_prev[k] == old_prev[o] && new_next[k] == old_next[o] &&
+                           !crosses_marker(f, old_prev[o], old_next[o]);
             if (!f.keeps_line) continue;
             auto seen = last_in_gap.find(new_prev[k]);
             if (seen != last_in_gap.end() && seen->second > f.origin) gap_reordered[new_prev[k]] = true;

@@ -66,7 +66,8 @@ cWaveformPeaks load_waveform_peaks(const std::string& music_path, int buckets_pe
     cPcm pcm;
     int32_t code = decode_audio(bytes.data(), bytes.size(), pcm);
     if (bytes.empty() || code != 0) {
-        peaks.error = "cannot decode the music \"" + music_path + "\": " + cSoundModule_bass::error_name(static_cast<uint32_t>(code));
+        peaks.error = "cannot decode the music \"" + music_path + "\": " +
+                      cSoundModule_bass::error_name(static_cast<uint32_t>(code));
         return peaks;
     }
     return compute_peaks(pcm, buckets_per_second);

@@ -132,8 +132,8 @@ int run_compile(const std::vector<std::string>& args) {
         return 1;
     }
     warn_about_stray_files(directory, source, parsed.tracks);
-    std::cout << "# compiled " << parsed.tracks.size() << " tracks, " << compiled.keys << " keys, from \"" << source << "\" into \""
-              << directory << "\" (" << outcome.written << " written, " << outcome.unchanged << " unchanged)" << std::endl;
+    std::cout << "# compiled " << parsed.tracks.size() << " tracks, " << compiled.keys << " keys, from \"" << source
+              << "\" into \"" << directory << "\" (" << outcome.written << " written, " << outcome.unchanged << " unchanged)" << std::endl;
     return 0;
 }
 
