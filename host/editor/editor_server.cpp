@@ -100,6 +100,9 @@ public:
                      return peaks_json(load_waveform_peaks(music, editor_config::peak_buckets_per_second));
                  }).share();
         listener_ = std::thread([this] { http_.listen_after_bind(); });
+        // The library's stop does nothing until the server runs: an editor stopped right after
+        // it started would leave its listener running, and stop would wait for it for ever.
+        for (int i = 0; i < 5000 && !http_.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         pump_ = std::thread([this] { pump(); });
         session_.set_state_listener([this] {
             {

@@ -89,6 +89,11 @@ protected:
     }
     uint64_t version() { return state()["version"].get<uint64_t>(); }
     std::string source() { return slurp(show / "data/sync/show.tracks"); }
+    // A save as text editors make it: the whole file at once (the editor may read at any time).
+    void save_from_outside(const std::string& text) {
+        show.write("data/sync/.show.tracks.saving", text);
+        std::filesystem::rename(show / "data/sync/.show.tracks.saving", show / "data/sync/show.tracks");
+    }
     std::vector<cSyncKey> compiled(const std::string& track) {
         std::vector<cSyncKey> keys;
         std::string error;
@@ -435,7 +440,7 @@ TEST_F(EditorServer, every_page_gets_each_change_and_a_change_on_disk_is_never_o
     // saves the file and the show reports that: a new version for every page, undoable.
     dev.report_tracks_reloaded(source());
     std::string foreign = source() + "\ntrack extra\n  0:0 1 step\n";
-    show.write("data/sync/show.tracks", foreign);
+    save_from_outside(foreign);
     dev.report_tracks_reloaded(foreign);
     std::vector<json> states = b.events("state", 3);
     ASSERT_EQ(states.size(), 3u);
@@ -451,7 +456,7 @@ TEST_F(EditorServer, every_page_gets_each_change_and_a_change_on_disk_is_never_o
     EXPECT_EQ(post("edit", {{"version", 2}, {"op", "delete"}, {"keys", {{{"track", "kick"}, {"row", 0}}}}})->status, 409);
     // A save the show has not reported yet: the edit finds it on disk and leaves it alone.
     std::string unreported = foreign + "# saved a moment ago\n";
-    show.write("data/sync/show.tracks", unreported);
+    save_from_outside(unreported);
     auto res = post("edit", {{"version", 3}, {"op", "delete"}, {"keys", {{{"track", "kick"}, {"row", 0}}}}});
     EXPECT_EQ(res->status, 409) << res->body;
     EXPECT_EQ(source(), unreported);
