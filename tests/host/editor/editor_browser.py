@@ -66,10 +66,10 @@ class PageServer:
             self.process.kill()
 
 
-def start_browser(profile_dir, width=1400, height=900):
+def start_browser(profile_dir, width=1400, height=900, extra_flags=()):
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
-    for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+    for flag in (*extra_flags, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
                  "--disable-dev-shm-usage", f"--user-data-dir={profile_dir}", f"--window-size={width},{height}"):
         options.add_argument(flag)
@@ -90,14 +90,14 @@ def wait_for(driver, script, timeout=20, message="the page"):
 class Session:
     """A temporary show folder, the page server on it and a browser showing the page."""
 
-    def __init__(self, program, data_dir, play=False, prepare=None, before_load=None):
+    def __init__(self, program, data_dir, play=False, prepare=None, before_load=None, browser_flags=()):
         self.dir = tempfile.mkdtemp(prefix="editor-page-")
         self.show = os.path.join(self.dir, "show")
         copy_show(data_dir, self.show)
         if prepare:
             prepare(self.show)
         self.server = PageServer(program, self.show, play)
-        self.driver = start_browser(os.path.join(self.dir, "profile"))
+        self.driver = start_browser(os.path.join(self.dir, "profile"), extra_flags=browser_flags)
         if before_load:
             before_load(self.driver)
         self.driver.get(self.server.url)
