@@ -91,7 +91,7 @@ cParsedSource parse_track_source(std::string_view text) {
                 continue;
             }
             header_lines.emplace(std::string(name), line);
-            parsed.tracks.push_back({std::string(name), line, {}});
+            parsed.tracks.push_back({std::string(name), line, {}, {}});
             track = &parsed.tracks.back();
             continue;
         }
@@ -140,6 +140,7 @@ cParsedSource parse_track_source(std::string_view text) {
             }
         }
         track->keys.push_back({*row, *value, *kind});
+        track->key_lines.push_back(line);
         last_key_line = line;
     }
     if (parsed.problems.empty() && parsed.tracks.empty()) problem(1, 1, "no 'track NAME' line: the source defines no track");

@@ -13,6 +13,7 @@ struct cSourceTrack {
     std::string name;
     int line = 0;                  // of the "track" header, 1-based
     std::vector<cSyncKey> keys;    // strictly increasing rows
+    std::vector<int> key_lines;    // the 1-based line of each key, in the order of keys
 };
 
 struct cSourceProblem {

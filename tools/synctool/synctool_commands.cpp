@@ -12,12 +12,12 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <set>
 #include <streambuf>
 
 #include "host/sync/sync_device.h"
 #include "host/sync/sync_store.h"
 #include "tools/synctool/synctool_config.h"
+#include "host/sync/track_compile.h"
 #include "host/sync/track_file.h"
 #include "tools/synctool/track_plot.h"
 #include "host/sync/track_source.h"
@@ -89,17 +89,7 @@ std::string with_trailing_slash(std::string dir) {
 // ---- [SECTION] compile ----
 void warn_about_stray_files(const std::string& directory, const std::string& source,
                             const std::vector<cSourceTrack>& tracks) {
-    std::set<std::string> expected;
-    for (const cSourceTrack& track : tracks) expected.insert(track_file_name(track.name));
-    std::error_code ec;
-    std::set<std::string> stray;
-    for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
-        std::string name = entry.path().filename().string();
-        bool is_track = name.size() > std::strlen(kSyncTrackSuffix) + 1 && name.rfind(kSyncTrackPrefix, 0) == 0 &&
-                        name.ends_with(kSyncTrackSuffix);
-        if (is_track && !expected.count(name)) stray.insert(name);
-    }
-    for (const std::string& name : stray) {
+    for (const std::string& name : stray_track_files(directory, tracks)) {
         std::cerr << "# warning: \"" << (std::filesystem::path(directory) / name).string() << "\" has no track in \""
                   << source << "\"; the show still reads it (remove it, or add the track to the source)" << std::endl;
     }
@@ -121,7 +111,8 @@ int run_compile(const std::vector<std::string>& args) {
         std::cerr << "## ERROR: cannot read the track source \"" << source << "\": " << error << std::endl;
         return 1;
     }
-    cParsedSource parsed = parse_track_source(text);
+    cCompileOutcome compiled = compile_track_text(text, directory);
+    const cParsedSource& parsed = compiled.parsed;
     if (!parsed.ok()) {
         int shown = 0;
         for (const cSourceProblem& p : parsed.problems) {
@@ -134,22 +125,15 @@ int run_compile(const std::vector<std::string>& args) {
                   << "\"; no track file was written" << std::endl;
         return 1;
     }
-
-    std::vector<cTrackFileWrite> files;
-    std::size_t keys = 0;
-    for (const cSourceTrack& track : parsed.tracks) {
-        files.push_back({track_file_name(track.name), encode_track(track.keys)});
-        keys += track.keys.size();
-    }
-    cWriteOutcome outcome = write_track_files(directory, files);
+    const cWriteOutcome& outcome = compiled.write;
     if (!outcome.ok) {
         std::cerr << "## ERROR: " << outcome.error << "; the track files in \"" << directory << "\" were left as they were"
                   << std::endl;
         return 1;
     }
     warn_about_stray_files(directory, source, parsed.tracks);
-    std::cout << "# compiled " << parsed.tracks.size() << " tracks, " << keys << " keys, from \"" << source << "\" into \""
-              << directory << "\" (" << outcome.written << " written, " << outcome.unchanged << " unchanged)" << std::endl;
+    std::cout << "# compiled " << parsed.tracks.size() << " tracks, " << compiled.keys << " keys, from \"" << source
+              << "\" into \"" << directory << "\" (" << outcome.written << " written, " << outcome.unchanged << " unchanged)" << std::endl;
     return 0;
 }
 

@@ -63,6 +63,16 @@ TEST_F(SyncTrackValues, smooth_quadratic_and_step_segments) {
     EXPECT_DOUBLE_EQ(value_at(step, 10.0), 3.0);
 }
 
+// t squared is the product t * t, rounded once, in every build. An unoptimised build that
+// called pow for it was off in the last bit at rows like this one, so a debug player, the
+// release player and the editor's page (which squares) disagreed.
+TEST_F(SyncTrackValues, a_quadratic_segment_squares_t_the_same_in_every_build) {
+    const cSyncTrack& track = load({{100, -3.3f, kSyncQuadratic}, {1001, 12345.678f, kSyncStep}});
+    const double row = 218.0277, t = (row - 100.0) / 901.0;
+    const float d = 12345.678f - -3.3f;
+    EXPECT_EQ(value_at(track, row), static_cast<double>(-3.3f) + static_cast<double>(d) * (t * t));
+}
+
 TEST_F(SyncTrackValues, a_segment_follows_its_earlier_key_only) {
     const cSyncTrack& track = load({{0, 1.0f, kSyncStep}, {10, 3.0f, kSyncLinear}, {20, 5.0f, kSyncStep}});
     EXPECT_DOUBLE_EQ(value_at(track, 5.0), 1.0);

@@ -1,0 +1,51 @@
+// Fixed numbers of the browser editor: its address, its limits and the sizes of what it
+// sends. Only constants here; nothing that allocates, listens or reads files.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace editor_config {
+
+// The editor listens on the loopback interface only, at this port unless told otherwise.
+constexpr const char* listen_host = "127.0.0.1";
+constexpr int default_port = 8917;
+
+// 128 random bits, written as 32 hexadecimal digits.
+constexpr std::size_t token_bytes = 16;
+constexpr const char* token_header = "X-Editor-Token";
+constexpr const char* token_query = "token";
+// The cookie is named per port: browsers share cookies between the ports of one host.
+constexpr const char* token_cookie_prefix = "editor_token_";
+
+// Bodies above this are refused before they are read.
+constexpr std::size_t max_body_bytes = 1024 * 1024;
+
+// Worker threads of the server, and how many of them open pages may hold with their event
+// streams; the rest stay free for requests.
+constexpr std::size_t server_threads = 12;
+constexpr std::size_t max_event_streams = 8;
+// An event stream that falls this many messages behind is closed; the page reconnects and
+// gets the whole state again.
+constexpr std::size_t max_queued_events = 256;
+// A quiet event stream sends a comment this often, so a page notices a dead connection.
+constexpr int keep_alive_seconds = 15;
+// The player's time goes to every page this often, besides every change of play state.
+constexpr int player_push_ms = 1000;
+// Reads and writes of one request give up after this long.
+constexpr int socket_timeout_seconds = 5;
+
+// Edits remembered for undo (the oldest go first).
+constexpr std::size_t history_depth = 200;
+// Undo and redo labels sent to the pages.
+constexpr std::size_t history_shown = 50;
+
+// The waveform: minimum and maximum of every 5 ms of music, as signed bytes.
+constexpr int peak_buckets_per_second = 200;
+
+// The show: where its music and the music's timeline (sections) live, relative to the show
+// directory; four beats to the bar.
+constexpr const char* music_path = "data/muzak/recut.mp3";
+constexpr const char* timeline_path = "data/muzak/recut.timeline.json";
+constexpr int beats_per_bar = 4;
+
+}  // namespace editor_config
