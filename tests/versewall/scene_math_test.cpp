@@ -235,8 +235,10 @@ TEST(scene_duck, turns_about_its_own_origin_before_moving) {
     const mat4 m = duck_model_matrix(120.0f, 1.0f, 0.0f);
     EXPECT_EQ(m[12], 1.0f);
     EXPECT_EQ(m[13], -1.0f);
-    // 120 degrees about (1, 1, 1) permutes the axes.
-    EXPECT_NEAR(std::fabs(m[0]) + std::fabs(m[4]) + std::fabs(m[8]), 1.0f, 1e-5f);
+    // 120 degrees about (1, 1, 1) permutes the axes; turning by -120 in a right-handed frame
+    // (the helpers' sense), it takes x to z, y to x and z to y: columns (0,0,1), (1,0,0), (0,1,0).
+    const float permutation[12] = {0, 0, 1, 0, 1, 0, 0, 0, 0, 1, 0, 0};
+    for (int i = 0; i < 12; ++i) EXPECT_NEAR(m[i], permutation[i], 1e-5f) << "element " << i;
 }
 
 TEST(scene_duck, camera_sits_seven_units_out_with_the_viewport_aspect) {
