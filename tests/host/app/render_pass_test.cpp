@@ -11,9 +11,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -24,8 +24,8 @@
 #include "gfx/context/gfx_context.h"
 #include "gfx/gl/gl_entry_points.h"
 #include "host/app/demo_host.h"
-#include "host/modules/module_manager.h"
 #include "host/audio/audio_test_media.h"
+#include "host/modules/module_manager.h"
 #include "support/capture_stream.h"
 #include "support/show_layout.h"
 #include "support/temp_dir.h"
