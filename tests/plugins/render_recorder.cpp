@@ -10,7 +10,10 @@
 //                                  non-null, and the value of the sync track
 //                                  "recorder_probe" at time 0 (%g; 0 without a sync device)
 //   name                           name() was asked; it returns "scene_recorder"
-//   render <time_ms>               render: input->time_ms() at that call
+//   render <time_ms> [<word0> <word1>]
+//                                  render: input->time_ms() at that call and, when the input
+//                                  has a graphics context, the pending render state it found,
+//                                  both words as 8 lowercase hex digits
 //   delete                         the scene object was destroyed (DeleteScene)
 // The file is opened and closed for every line, so the log is complete whenever the host
 // stops, however it stops.
@@ -18,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "igfx_context.h"
 #include "module_input.h"
 #include "render_module_base.h"
 #include "sync.h"
@@ -55,7 +59,14 @@ public:
         record("init gfx=%d sync=%d probe=%g", input && input->gfx() ? 1 : 0, sync ? 1 : 0, probe);
     }
 
-    void render(iModuleInput* input) override { record("render %d", input ? static_cast<int>(input->time_ms()) : 0); }
+    void render(iModuleInput* input) override {
+        const int time = input ? static_cast<int>(input->time_ms()) : 0;
+        const cRenderState* state = input && input->gfx() ? input->gfx()->state() : nullptr;
+        if (state)
+            record("render %d %08x %08x", time, static_cast<unsigned>(state->word[0]), static_cast<unsigned>(state->word[1]));
+        else
+            record("render %d", time);
+    }
 
     void reserved() override {}
 

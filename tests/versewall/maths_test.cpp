@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 
 #include "maths.h"
 
@@ -56,7 +57,16 @@ TEST(maths_multiply, applies_the_first_argument_first) {
     EXPECT_EQ(transform(multiply(scale, translation(1, 0, 0)), origin).x, 1.0f);
 }
 
-TEST(maths_rotation, quarter_turn_about_z_rounds_as_float) {
+TEST(maths_rotation, turns_by_the_scenes_degree_factor_and_rounds_as_float) {
+    // 0.017453292519943278 falls short of pi / 180 in its last digits. At 108.1587 degrees the
+    // angle rounds to another float with it (1.88772535) than with pi / 180 (1.88772547).
+    const float odd = 108.1587f;
+    const float a = static_cast<float>(static_cast<double>(odd) * 0.017453292519943278);
+    ASSERT_NE(a, static_cast<float>(static_cast<double>(odd) * (std::numbers::pi / 180.0)));
+    const mat4 r = rotation({0, 0, 1, 0}, odd);
+    EXPECT_EQ(r[0], static_cast<float>(std::cos(static_cast<double>(a))));
+    EXPECT_EQ(r[4], static_cast<float>(std::sin(static_cast<double>(a))));
+
     const mat4 m = rotation({0, 0, 2, 0}, 90.0f);
     expect_same_bits(m, rotation({0, 0, 1, 0}, 90.0f));
 
@@ -102,9 +112,13 @@ TEST(maths_perspective, the_duck_projection) {
 }
 
 TEST(maths_perspective, uses_the_short_pi_in_double) {
-    // 3.14159265358979 is a little below pi; 90 degrees then gives a tangent that is not 1.
-    const float f = perspective(90.0f, 1.0f, 1.0f, 2.0f)[5];
-    EXPECT_EQ(f, static_cast<float>(1.0 / std::tan(90.0 / 180.0 * 3.14159265358979 * 0.5)));
+    // 3.14159265358979 is a little below pi. Near 180 degrees the tangent magnifies the gap
+    // enough to change the float: at 179.9787 degrees f is 0.000185888654 with the short pi
+    // and 0.000185888639 with pi itself.
+    const float fov = 179.9787f;
+    const float f = perspective(fov, 1.0f, 1.0f, 2.0f)[5];
+    EXPECT_EQ(f, static_cast<float>(1.0 / std::tan(static_cast<double>(fov) / 180.0 * 3.14159265358979 * 0.5)));
+    EXPECT_NE(f, static_cast<float>(1.0 / std::tan(static_cast<double>(fov) / 180.0 * std::numbers::pi * 0.5)));
 }
 
 TEST(maths_look_at, camera_on_z_looking_at_origin_is_a_translation) {

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scene_fixture.h"
-#include "scene_math.h"
 
 using namespace versewall_test;
 
@@ -224,7 +224,7 @@ TEST_F(frame_test, every_pass_reads_its_tracks_at_the_music_position) {
     auto value = [&](const char* name) { return tracks.device().get_value(name, now); };
     ASSERT_NEAR(value("kick"), 0.5432f, 1e-5f);
 
-    EXPECT_EQ(in_frame("set_clear_color")[0].values[0], versewall::background_grey(value("kick")));
+    EXPECT_NEAR(in_frame("set_clear_color")[0].values[0], (0.5432f + 0.15f) * 0.5f, 1e-6f);
     EXPECT_EQ(gfx->vectors("text", "color").at(0), four(value("textits")));
     EXPECT_EQ(gfx->vectors("tunnel", "opasity"), (std::vector<std::vector<float>>{four(value("tunnel"))}));
     EXPECT_EQ(gfx->vectors("tunnel", "time"), (std::vector<std::vector<float>>{four(5.432f)}));
@@ -237,15 +237,15 @@ TEST_F(frame_test, every_pass_reads_its_tracks_at_the_music_position) {
 // ---- words ----
 
 TEST_F(frame_test, words_are_lit_by_textits_and_their_own_tracks) {
-    tracks.set({{"numwords", 8}, {"textits", 0.5f}, {"word2its", 0.4f}, {"word0its", 1}});
+    // A brightness of its own for each of the first five words, so each track must reach its
+    // own word; the words after them follow "textits" alone.
+    tracks.set({{"numwords", 8}, {"textits", 0.5f}, {"word0its", 1}, {"word1its", 0.75f}, {"word2its", 0.4f},
+                {"word3its", 0.25f}, {"word4its", 0.125f}});
     frame();
     const auto colours = gfx->vectors("text", "color");
     ASSERT_EQ(colours.size(), 8u);
-    EXPECT_EQ(colours[0], four(0.5f));
-    EXPECT_EQ(colours[1], four(0));
-    EXPECT_FLOAT_EQ(colours[2][0], 0.2f);
-    EXPECT_EQ(colours[2], four(colours[2][0]));
-    EXPECT_EQ(colours[7], four(0.5f));
+    const float expected[8] = {0.5f, 0.375f, 0.2f, 0.125f, 0.0625f, 0.5f, 0.5f, 0.5f};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(colours[i], four(expected[i])) << "word " << i;
 
     const auto quads = in_frame("draw_indexed_uv");
     ASSERT_EQ(quads.size(), 8u);
@@ -272,8 +272,12 @@ TEST_F(frame_test, words_turn_with_textrot_and_switch_picture_only_above_one_hal
         const auto matrices = in_frame("set_matrix");
         ASSERT_FALSE(matrices.empty());
         EXPECT_EQ(matrices[0].name + " " + matrices[0].uniform, "text mvp");
-        const versewall::mat4 expected = versewall::text_matrix(30.0f);
-        EXPECT_EQ(matrices[0].values, std::vector<float>(expected.m, expected.m + 16));
+        // The canvas scaled by 1/400 and 1/250 after a clockwise turn of 30 degrees (cos 30 =
+        // 0.8660254, sin 30 = 0.5), column by column; values from frame_values.py.
+        const std::vector<float> expected = {0.0021650635f, -0.002f, 0, 0, 0.00125f, 0.0034641018f, 0, 0,
+                                             0, 0, -1, 0, 0, 0, 0, 1};
+        ASSERT_EQ(matrices[0].values.size(), 16u);
+        for (int i = 0; i < 16; ++i) EXPECT_FLOAT_EQ(matrices[0].values[i], expected[i]) << "element " << i;
         EXPECT_EQ(in_frame("set_texture").at(0).object, value > 0.5f ? umptchi : la) << value;
     }
 }
@@ -294,24 +298,30 @@ TEST_F(frame_test, no_words_without_numwords_but_a_small_value_still_moves_the_c
 
 // ---- circle ----
 
-TEST_F(frame_test, circle_trails_from_the_centre_then_jumps_as_one_white_disc) {
+TEST_F(frame_test, circle_trails_from_the_centre_then_jumps_as_one_white_disc_beyond_500_units) {
+    // Positions and distances from frame_values.py. Three words at -266.67, 0, 266.67; "word_t"
+    // 1.5 puts the circle at (-133.33, 280), 310 units from the canvas centre where it starts.
     tracks.set({{"numwords", 3}, {"word_t", 1.5f}});
     frame();
     auto quads = in_frame("draw_indexed_uv");
     ASSERT_EQ(quads.size(), 3u + 20u);
-    const versewall::vec4 stop = versewall::circle_position(versewall::layout_words(3.0f), 1.5f, 0.0f);
-    const versewall::cTrail trail = versewall::make_trail({0, 0, 0, 1}, stop, 20.0f);
+    for (size_t i = 0; i < 20; ++i) EXPECT_EQ(quads[3 + i].depth, 2u) << "trail quads are drawn under a pushed state";
+    // Lower left corners (centre - 25) of steps 0, 10 and 19, and their colours: red, green, blue.
     const auto colours = gfx->vectors("text", "color");
-    for (size_t i = 0; i < 20; ++i) {
-        const auto& q = quads[3 + i];
-        EXPECT_EQ(q.depth, 2u) << "trail quads are drawn under a pushed state";
-        EXPECT_EQ(q.values[0], trail.centres[i].x - 25.0f) << i;
-        EXPECT_EQ(q.values[1], trail.centres[i].y - 25.0f) << i;
-        const versewall::vec4& c = trail.colours[i];
-        EXPECT_EQ(colours[3 + i], (std::vector<float>{c.x, c.y, c.z, 1.0f})) << i;
+    const struct {
+        size_t step;
+        float x, y;
+        std::vector<float> colour;
+    } steps[] = {{0, -25.0f, -25.0f, {0.1202f, 0, 0, 1}},
+                 {10, -91.66668f, 115.0f, {0, 0.1091f, 0, 1}},
+                 {19, -151.66669f, 241.0f, {0, 0, 0.1366f, 1}}};
+    for (const auto& step : steps) {
+        EXPECT_FLOAT_EQ(quads[3 + step.step].values[0], step.x) << step.step;
+        EXPECT_FLOAT_EQ(quads[3 + step.step].values[1], step.y) << step.step;
+        for (int c = 0; c < 4; ++c) EXPECT_NEAR(colours[3 + step.step][c], step.colour[c], 5e-5f) << step.step;
     }
 
-    // A frame without circle changes nothing; then a long way off, one white disc.
+    // A frame without circle changes nothing; then 766.67 units off, one white disc at (633.33, 280).
     tracks.set({{"word_t", 0}});
     frame();
     EXPECT_EQ(in_frame("draw_indexed_uv").size(), 3u);
@@ -319,15 +329,16 @@ TEST_F(frame_test, circle_trails_from_the_centre_then_jumps_as_one_white_disc) {
     frame();
     quads = in_frame("draw_indexed_uv");
     ASSERT_EQ(quads.size(), 4u);
-    const versewall::vec4 jump = versewall::circle_position(versewall::layout_words(3.0f), 3.5f, 0.0f);
-    EXPECT_EQ(quads[3].values[0], jump.x - 25.0f);
-    EXPECT_EQ(quads[3].values[1], jump.y - 25.0f);
+    EXPECT_FLOAT_EQ(quads[3].values[0], 608.3333f);
+    EXPECT_FLOAT_EQ(quads[3].values[1], 255.0f);
     EXPECT_EQ(gfx->vectors("text", "color").back(), four(1));
 
-    // A short move from there draws a trail again.
-    tracks.set({{"word_t", 3.6f}});
-    frame();
-    EXPECT_EQ(in_frame("draw_indexed_uv").size(), 3u + 20u);
+    // Either side of 500 units: 502.67 away is a jump, both ways; 497.33 away a trail.
+    for (const auto& [word_t, quad_count] : {std::pair{2.49f, 4u}, {3.5f, 4u}, {2.51f, 23u}}) {
+        tracks.set({{"word_t", word_t}});
+        frame();
+        EXPECT_EQ(in_frame("draw_indexed_uv").size(), quad_count) << "word_t " << word_t;
+    }
 }
 
 // ---- tunnel and duck ----
@@ -377,7 +388,11 @@ TEST_F(frame_test, duck_is_drawn_from_one_half_with_the_rest_pose_matrices) {
         if (c.name == "duck") matrices[c.uniform] = c.values;
     EXPECT_EQ(matrices["modelmat_IT"], translation(0, -1, 0));
     EXPECT_EQ(matrices["ws_to_vs"], translation(0, 0, -7));
-    versewall::cCamera camera = versewall::duck_camera(ctx->viewport());
-    const versewall::mat4 mvp = versewall::multiply(versewall::duck_model_matrix(0, 0, 0), camera.view_projection());
-    EXPECT_EQ(matrices["mvp"], std::vector<float>(mvp.m, mvp.m + 16));
+    // Projection (110 degrees, 1280/720, near 0.1, far 100) x view x model: the perspective
+    // matrix with its last column applied to the duck's origin at (0, -1, -7) in view space.
+    // Values from frame_values.py.
+    const std::vector<float> mvp = {0.39386675f, 0, 0, 0, 0, 0.70020753f, 0, 0, 0, 0, -1.002002f, -1,
+                                    0, -0.70020753f, 6.813814f, 7};
+    ASSERT_EQ(matrices["mvp"].size(), 16u);
+    for (int i = 0; i < 16; ++i) EXPECT_FLOAT_EQ(matrices["mvp"][i], mvp[i]) << "element " << i;
 }

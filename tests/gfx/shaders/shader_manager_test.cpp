@@ -1,12 +1,14 @@
 // The shader manager on a real context: the uniform tables and sampler units reflection builds,
 // texture binding and its mismatch report, the strict lookups of the setters, the exact
-// compile and link reports, and the fallback to "default_shader".
+// compile and link reports, and the fallback to "default_shader"; and every row of the
+// sampler table with the names the mismatch report prints.
 #include <algorithm>
 #include <map>
 #include <set>
 #include <stdexcept>
 
 #include "gfx/gl_stage.h"
+#include "gfx/shaders/uniform_types.h"
 #include "support/capture_stream.h"
 
 namespace {
@@ -91,6 +93,33 @@ TEST_F(Shaders, reflection_sorts_every_uniform_type_into_its_table) {
         units.insert(p.samplers.at(name).unit);
     }
     EXPECT_EQ(units, (std::set<int32_t>{0, 1, 2, 3})) << "one unit per sampler";
+}
+
+// The documented sampler table, numbers and names as written there.
+TEST(UniformTypes, every_sampler_reads_its_documented_target_under_its_documented_names) {
+    struct cRow {
+        uint32_t sampler, target;
+        const char *sampler_name, *target_name;
+    };
+    const cRow rows[] = {{0x8B5D, 0x0DE0, "GL_SAMPLER_1D", "GL_TEXTURE_1D"},
+                         {0x8B5E, 0x0DE1, "GL_SAMPLER_2D", "GL_TEXTURE_2D"},
+                         {0x8B5F, 0x806F, "GL_SAMPLER_3D", "GL_TEXTURE_3D"},
+                         {0x8B60, 0x8513, "GL_SAMPLER_CUBE", "GL_TEXTURE_CUBE_MAP"},
+                         {0x8B63, 0x84F5, "GL_SAMPLER_2D_RECT", "GL_TEXTURE_RECTANGLE"}};
+    for (const cRow& row : rows) {
+        EXPECT_EQ(table_of_uniform_type(row.sampler), uniform_table::sampler) << row.sampler_name;
+        EXPECT_EQ(texture_target_of_sampler(row.sampler), row.target) << row.sampler_name;
+        EXPECT_STREQ(sampler_type_name(row.sampler), row.sampler_name);
+        EXPECT_STREQ(texture_target_name(row.target), row.target_name);
+    }
+    // Types of no table: int, a 2 x 3 matrix, a shadow sampler, nothing.
+    for (uint32_t other : {0x1404u, 0x8B65u, 0x8B62u, 0u}) {
+        EXPECT_EQ(table_of_uniform_type(other), uniform_table::none) << other;
+        EXPECT_EQ(texture_target_of_sampler(other), 0u) << other;
+        EXPECT_STREQ(sampler_type_name(other), "unknown target") << other;
+    }
+    EXPECT_STREQ(texture_target_name(0x8B5E), "unknown target") << "a sampler type is no target";
+    EXPECT_STREQ(texture_target_name(0), "unknown target");
 }
 
 TEST_F(Shaders, sampler_units_follow_the_order_of_reflection_counting_samplers_only) {

@@ -1,5 +1,6 @@
 // The render state on a real context: what start-up leaves in GL, which calls an apply makes
-// and in which order, the exceptions of bad codes, and the push/pop stack.
+// and in which order, every entry of the code tables, the exceptions of bad codes, and the
+// push/pop stack.
 #include <stdexcept>
 
 #include "gfx/gl_stage.h"
@@ -126,6 +127,55 @@ TEST_F(RenderState, every_field_goes_out_in_the_fixed_order) {
     }
     EXPECT_EQ(gl_int(GL_DEPTH_FUNC), GL_LEQUAL);
     EXPECT_EQ(gl_int(GL_FRONT_FACE), GL_CW);
+}
+
+// Every entry of the three code tables, stored by its number at the documented bit position
+// (a module compiled on its own writes them so), must reach GL as the function or mode that
+// the table names. Numbers and names here are the documented tables, not the code's.
+TEST_F(RenderState, every_code_of_the_depth_fill_and_blend_tables_reaches_gl_as_documented) {
+    auto store = [&](uint32_t shift, uint32_t mask, uint32_t code) {
+        cRenderState& s = *ctx->state();
+        s.word[0] = (s.word[0] & ~(mask << shift)) | (code << shift);
+        ctx->apply_state();
+    };
+    const GLenum depth_functions[] = {GL_LESS, GL_LEQUAL, GL_GREATER, GL_EQUAL, GL_GEQUAL};
+    for (uint32_t code = 0; code < 5; ++code) {
+        store(2, 0x7, code);  // bits 2-4
+        EXPECT_EQ(gl_int(GL_DEPTH_FUNC), static_cast<GLint>(depth_functions[code])) << "depth code " << code;
+    }
+    const GLenum fill_modes[] = {GL_FILL, GL_POINT, GL_LINE};
+    for (uint32_t code = 0; code < 3; ++code) {
+        store(5, 0x3, code);  // bits 5-6, front and back alike
+        GLint fill[2] = {0, 0};
+        glGetIntegerv(GL_POLYGON_MODE, fill);
+        EXPECT_EQ(fill[0], static_cast<GLint>(fill_modes[code])) << "fill code " << code;
+        EXPECT_EQ(fill[1], static_cast<GLint>(fill_modes[code])) << "fill code " << code;
+    }
+    const GLenum factors[] = {GL_ZERO,      GL_ONE,           GL_SRC_COLOR, GL_ONE_MINUS_SRC_COLOR,
+                              GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_DST_ALPHA, GL_ONE_MINUS_DST_ALPHA};
+    for (uint32_t code = 0; code < 8; ++code) {
+        // A different code in each of the four fields, so a swapped field shows too.
+        store(16, 0xF, code);            // bits 16-19: source colour
+        store(20, 0xF, (code + 1) % 8);  // bits 20-23: destination colour
+        store(24, 0xF, (code + 2) % 8);  // bits 24-27: source alpha
+        store(28, 0xF, (code + 3) % 8);  // bits 28-31: destination alpha
+        EXPECT_EQ(gl_int(GL_BLEND_SRC_RGB), static_cast<GLint>(factors[code])) << "blend code " << code;
+        EXPECT_EQ(gl_int(GL_BLEND_DST_RGB), static_cast<GLint>(factors[(code + 1) % 8])) << "blend code " << code;
+        EXPECT_EQ(gl_int(GL_BLEND_SRC_ALPHA), static_cast<GLint>(factors[(code + 2) % 8])) << "blend code " << code;
+        EXPECT_EQ(gl_int(GL_BLEND_DST_ALPHA), static_cast<GLint>(factors[(code + 3) % 8])) << "blend code " << code;
+    }
+
+    // The contract's names for the codes, which modules compile against.
+    EXPECT_EQ((std::vector<uint32_t>{cRenderState::depth_less, cRenderState::depth_lequal, cRenderState::depth_greater,
+                                     cRenderState::depth_equal, cRenderState::depth_gequal}),
+              (std::vector<uint32_t>{0, 1, 2, 3, 4}));
+    EXPECT_EQ((std::vector<uint32_t>{cRenderState::fill_fill, cRenderState::fill_point, cRenderState::fill_line}),
+              (std::vector<uint32_t>{0, 1, 2}));
+    EXPECT_EQ((std::vector<uint32_t>{cRenderState::blend_zero, cRenderState::blend_one, cRenderState::blend_src_color,
+                                     cRenderState::blend_one_minus_src_color, cRenderState::blend_src_alpha,
+                                     cRenderState::blend_one_minus_src_alpha, cRenderState::blend_dst_alpha,
+                                     cRenderState::blend_one_minus_dst_alpha}),
+              (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7}));
 }
 
 struct cBadCode {

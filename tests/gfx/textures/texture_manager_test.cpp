@@ -1,10 +1,12 @@
 // The texture manager on a real context with images written by FreeImage: the target each size
 // gets, one decode per path, pixels in the right channels, the upload formats, wraps and
-// mipmaps, creation from memory, and the fatal line for every image that is not 24 or 32 bpp.
+// mipmaps, creation from memory, and the fatal line for every image that is not 24 or 32 bpp;
+// and every entry of the kind, wrap and format code tables.
 #include <SDL2/SDL.h>
 
 #include "gfx/gl_stage.h"
 #include "gfx/textures/image_file.h"
+#include "gfx/textures/texture_codes.h"
 #include "support/capture_stream.h"
 
 namespace {
@@ -173,6 +175,22 @@ TEST_F(Textures, destroying_the_manager_deletes_its_gl_textures) {
         EXPECT_TRUE(is_texture(name));
     }
     EXPECT_FALSE(is_texture(name));
+}
+
+// The documented tables, numbers as written there: the code tables must agree entry by entry.
+TEST(TextureCodes, every_kind_wrap_and_format_code_gives_the_documented_gl_enum) {
+    const uint32_t targets[] = {0, 0x0DE0, 0x0DE1, 0x806F, 0x84F5, 0};  // kinds 0 to 5
+    for (int32_t kind = -1; kind <= 5; ++kind)
+        EXPECT_EQ(texture_codes::target_of_kind(kind), kind < 0 ? 0u : targets[kind]) << "kind " << kind;
+
+    const uint32_t wraps[] = {0, 0x2901, 0x812F, 0};  // wrap codes 0 to 3
+    for (int32_t wrap = -1; wrap <= 3; ++wrap)
+        EXPECT_EQ(texture_codes::wrap_mode_of(wrap), wrap < 0 ? 0u : wraps[wrap]) << "wrap " << wrap;
+
+    const uint32_t formats[] = {0x1903, 0x822B, 0x8051, 0x8058, 0x80E0, 0x80E1, 0x84ED, 0x84EE,
+                                0x822A, 0x822C, 0x8054, 0x805B, 0x1902, 0x81A5, 0,      0x88F0};
+    for (int32_t code = 0; code < 16; ++code) EXPECT_EQ(texture_codes::format_of(code), formats[code]) << "format " << code;
+    for (int32_t code : {-1, 16, 17, 1000}) EXPECT_EQ(texture_codes::format_of(code), 0u) << "format " << code;
 }
 
 TEST(FreeImageMessages, go_to_standard_error_framed_by_asterisks) {

@@ -87,15 +87,14 @@ TEST(map_viewport, places_render_coordinates_in_the_box) {
     EXPECT_EQ(map_viewport({13, 7, 101, 55}, {0, 0, 1280, 720}, 1280, 720), (cViewportRect{13, 7, 101, 55}));
 }
 
-TEST(map_viewport, keeps_tiles_adjacent_when_scaling_is_not_whole) {
+TEST(map_viewport, rounds_each_edge_to_the_nearest_pixel_so_tiles_stay_adjacent) {
+    // The box of 1280 x 720 on 1000 x 1000 is {0, 218, 1000, 563}: edges scale by 1000/1280
+    // across and 563/720 down. Edge 427 lands on 333.59, so 334; edge 400 down on 312.78, so 313.
     const cViewportRect box = letterbox_rect(1280, 720, 1000, 1000);
-    cViewportRect left = map_viewport({0, 0, 427, 720}, box, 1280, 720);
-    cViewportRect right = map_viewport({427, 0, 853, 720}, box, 1280, 720);
-    EXPECT_EQ(left.x, box.x);
-    EXPECT_EQ(left.x + left.width, right.x) << "a gap or overlap between neighbouring viewports";
-    EXPECT_EQ(right.x + right.width, box.x + box.width);
-    EXPECT_EQ(left.y, box.y);
-    EXPECT_EQ(left.height, box.height);
+    ASSERT_EQ(box, (cViewportRect{0, 218, 1000, 563}));
+    EXPECT_EQ(map_viewport({0, 0, 427, 720}, box, 1280, 720), (cViewportRect{0, 218, 334, 563}));
+    EXPECT_EQ(map_viewport({427, 0, 853, 720}, box, 1280, 720), (cViewportRect{334, 218, 666, 563}));
+    EXPECT_EQ(map_viewport({0, 400, 1280, 320}, box, 1280, 720), (cViewportRect{0, 531, 1000, 250}));
 }
 
 TEST(map_viewport, passes_invalid_viewports_through) {

@@ -73,17 +73,15 @@ TEST_F(ModuleInputMusic, hands_on_the_hosts_graphics_context_and_sync_device) {
 
 TEST_F(ModuleInputMusic, time_follows_the_music_position_in_whole_milliseconds) {
     cModuleInput input(nullptr, &sync_, sound_);
-    for (int32_t ms : {0, 999, 1234, 2500}) {
-        sound_->set_position_ms(ms);
-        int32_t now = input.time_ms();
-        EXPECT_NEAR(now, ms, 1);
-        EXPECT_EQ(input.time_seconds(), static_cast<float>(now) / 1000.0f) << "seconds move in whole milliseconds";
-        if (now == 1234) {
-            EXPECT_EQ(input.time_seconds(), 1.234f);
-        }
-        if (now == 999) {
-            EXPECT_EQ(input.time_seconds(), 0.999f);
-        }
+    const struct {
+        double position_ms;
+        int32_t ms;
+        float seconds;
+    } cases[] = {{0, 0, 0.0f}, {999, 999, 0.999f}, {1234, 1234, 1.234f}, {1234.9, 1234, 1.234f}, {2500, 2500, 2.5f}};
+    for (const auto& c : cases) {
+        sound_->set_position_ms(c.position_ms);
+        EXPECT_EQ(input.time_ms(), c.ms) << c.position_ms;
+        EXPECT_EQ(input.time_seconds(), c.seconds) << c.position_ms;
     }
 }
 

@@ -1,13 +1,14 @@
 // The sound module as start-up and the frame loop use it: its console lines (latency, the
-// streaming line with size and length, the "whoops" and "didn't recognize" lines), the error
-// names, positions in whole milliseconds, the spectrum, and the exit of a process whose audio
-// device cannot be opened.
+// streaming line with size and length, the "whoops" and "didn't recognize" lines), the refill
+// settings load makes, the error names, positions in whole milliseconds, the spectrum, and
+// the exit of a process whose audio device cannot be opened.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../audio/audio_test_media.h"
@@ -51,16 +52,25 @@ std::string silent_wav(const cTempDir& dir, const std::string& name, uint32_t fr
 
 // ---- names and console lines ----
 
-TEST(sound_module_error_name, names_known_codes_and_calls_the_rest_unknown) {
-    EXPECT_EQ(cSoundModule_bass::error_name(0), "BASS_OK");
-    EXPECT_EQ(cSoundModule_bass::error_name(2), "BASS_ERROR_FILEOPEN");
-    EXPECT_EQ(cSoundModule_bass::error_name(5), "BASS_ERROR_HANDLE");
-    EXPECT_EQ(cSoundModule_bass::error_name(20), "BASS_ERROR_ILLPARAM");
-    EXPECT_EQ(cSoundModule_bass::error_name(25), "BASS_ERROR_FREQ");
-    EXPECT_EQ(cSoundModule_bass::error_name(27), "BASS_ERROR_NOTFILE");
-    EXPECT_EQ(cSoundModule_bass::error_name(41), "BASS_ERROR_FILEFORM");
-    EXPECT_EQ(cSoundModule_bass::error_name(46), "BASS_ERROR_BUSY");
-    for (uint32_t code : {10u, 13u, 26u, 28u, 30u, 35u, 36u, 47u, 1000u, static_cast<uint32_t>(-1)}) {
+TEST(sound_module_error_name, names_every_documented_code_and_calls_the_rest_unknown) {
+    // The documented table of names, copied code by code.
+    const std::vector<std::pair<uint32_t, const char*>> names = {
+        {0, "BASS_OK"},              {1, "BASS_ERROR_MEM"},      {2, "BASS_ERROR_FILEOPEN"}, {3, "BASS_ERROR_DRIVER"},
+        {4, "BASS_ERROR_BUFLOST"},   {5, "BASS_ERROR_HANDLE"},   {6, "BASS_ERROR_FORMAT"},   {7, "BASS_ERROR_POSITION"},
+        {8, "BASS_ERROR_INIT"},      {9, "BASS_ERROR_START"},    {14, "BASS_ERROR_ALREADY"}, {18, "BASS_ERROR_NOCHAN"},
+        {19, "BASS_ERROR_ILLTYPE"},  {20, "BASS_ERROR_ILLPARAM"}, {21, "BASS_ERROR_NO3D"},   {22, "BASS_ERROR_NOEAX"},
+        {23, "BASS_ERROR_DEVICE"},   {24, "BASS_ERROR_NOPLAY"},  {25, "BASS_ERROR_FREQ"},    {27, "BASS_ERROR_NOTFILE"},
+        {29, "BASS_ERROR_NOHW"},     {31, "BASS_ERROR_EMPTY"},   {32, "BASS_ERROR_NONET"},   {33, "BASS_ERROR_CREATE"},
+        {34, "BASS_ERROR_NOFX"},     {37, "BASS_ERROR_NOTAVAIL"}, {38, "BASS_ERROR_DECODE"}, {39, "BASS_ERROR_DX"},
+        {40, "BASS_ERROR_TIMEOUT"},  {41, "BASS_ERROR_FILEFORM"}, {42, "BASS_ERROR_SPEAKER"}, {43, "BASS_ERROR_VERSION"},
+        {44, "BASS_ERROR_CODEC"},    {45, "BASS_ERROR_ENDED"},   {46, "BASS_ERROR_BUSY"}};
+    size_t next = 0;
+    for (uint32_t code = 0; code <= 50; ++code) {
+        const bool named = next < names.size() && names[next].first == code;
+        EXPECT_EQ(cSoundModule_bass::error_name(code), named ? names[next].second : "BASS_ERROR_UNKNOWN") << "code " << code;
+        next += named;
+    }
+    for (uint32_t code : {1000u, static_cast<uint32_t>(-1)}) {
         EXPECT_EQ(cSoundModule_bass::error_name(code), "BASS_ERROR_UNKNOWN") << "code " << code;
     }
 }
@@ -72,7 +82,7 @@ TEST_F(SoundModule, device_set_up_reports_the_latency) {
     EXPECT_EQ(sound.latency, 0);
 }
 
-TEST_F(SoundModule, streaming_line_gives_size_and_length_in_minutes_and_seconds) {
+TEST_F(SoundModule, load_sets_the_refill_and_gives_the_streaming_line_with_size_and_length) {
     struct {
         uint32_t frames;
         const char* length;
@@ -84,8 +94,13 @@ TEST_F(SoundModule, streaming_line_gives_size_and_length_in_minutes_and_seconds)
         const std::string path = silent_wav(dir, "music.wav", c.frames);
         cCaptureStream capture_err(STDERR_FILENO);
         fresh.init_device(nullptr, 0);
+        // Anything but the show's settings, so that load must set them.
+        BASS_SetConfig(BASS_CONFIG_UPDATEPERIOD, 50);
+        BASS_SetConfig(BASS_CONFIG_UPDATETHREADS, 4);
         cCaptureStream capture_out(STDOUT_FILENO);
         fresh.load(path);
+        EXPECT_EQ(BASS_GetConfig(BASS_CONFIG_UPDATEPERIOD), 15u) << "refills every 15 ms";
+        EXPECT_EQ(BASS_GetConfig(BASS_CONFIG_UPDATETHREADS), 2u) << "two refill threads";
         const std::string out = capture_out.stop();
         const std::string err = capture_err.stop();
         EXPECT_EQ(out, "# bass streaming file \"" + path + "\" [size: " + std::to_string(c.frames * 2) +
