@@ -24,7 +24,12 @@ export function findKey(keys, row) {
     const at = keys[mid][0];
     if (at < row) lo = mid + 1;
     else if (at > row) hi = mid;
-    else return mid;
+    else {
+      // Of several keys on one row the last one holds from that row on.
+      let last = mid;
+      while (last + 1 < keys.length && keys[last + 1][0] === row) last++;
+      return last;
+    }
   }
   return lo - 1;
 }
@@ -32,14 +37,22 @@ export function findKey(keys, row) {
 // The track's value at a fractional row, in double precision like the player's.
 export function valueAt(keys, row) {
   if (keys.length === 0) return 0;
+  // Before the first key (NaN included): rows below the 32-bit range are pinned to its lowest
+  // row, where a first key may sit, so this is not left to the search.
+  if (!(row >= keys[0][0])) return keys[0][1];
   const i = findKey(keys, rowIndex(row));
   if (i < 0) return keys[0][1];
   if (i > keys.length - 2) return keys[keys.length - 1][1];
   const [row0, value0, kind] = keys[i];
   const [row1, value1] = keys[i + 1];
-  const t = (row - row0) / (row1 - row0);
-  // The value difference is a single-precision subtraction; the rest is double.
-  const d = Math.fround(value1 - value0);
+  const span = row1 - row0;
+  // Keys out of order make no segment: the key holds.
+  if (span <= 0) return value0;
+  const t = (row - row0) / span;
+  // The value difference is a single-precision subtraction, the rest double; only two values
+  // more than the float range apart need the double difference.
+  const single = Math.fround(value1 - value0);
+  const d = Number.isFinite(single) ? single : value1 - value0;
   switch (kind) {
     case STEP: return value0;
     case LINEAR: return value0 + d * t;

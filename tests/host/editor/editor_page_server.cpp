@@ -68,6 +68,12 @@ std::vector<cCurveCase> curve_cases() {
         for (int64_t ms = -300; ms < 42000; ms += 37) c.times_ms.push_back(ms);
         cases.push_back(c);
     }
+    // Two keys on one row (the later one holds from it), keys out of order (the key holds).
+    for (int32_t kind = 0; kind <= 3; ++kind) {
+        cases.push_back({{{0, 1.0f, kind}, {5, 2.0f, kind}, {5, 7.0f, kind}, {10, 3.0f, kind}, {4, 9.0f, kind}, {12, 0.5f, kind}},
+                         {-1, 0, 2.5, 4.999, 5, 5.5, 9, 10, 11, 12, 13},
+                         {0, 200, 210, 400, 500}});
+    }
     cases.push_back({{{100, 42.0f, kSyncSmooth}}, {-1, 100, 1e6}, {0, 5000}});
     cases.push_back({{}, {0, 12.5}, {0, 1000}});
     return cases;
