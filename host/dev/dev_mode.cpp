@@ -1,6 +1,9 @@
-// Start-up of the development mode over the host application; the loop is the session's.
+// Start-up of the development mode over the host application: the console tee, the show, the
+// development loop and the browser editor's server on the loop's control surface. The loop is
+// the session's; the process ends from it through std::exit.
 #include "host/dev/dev_mode.h"
 
+#include <cstdlib>
 #include <iostream>
 
 #include "base/files/file_utils.h"
@@ -8,7 +11,24 @@
 #include "host/app/demo_host.h"
 #include "host/dev/console_tee.h"
 #include "host/dev/dev_session.h"
+#include "host/editor/editor_server.h"
 #include "host/modules/module_input.h"
+
+namespace {
+
+// The editor's threads read the session's control surface and write to the console. The
+// session is never destroyed, but the process's own teardown (static objects, the console
+// tee's last copy) must not run under threads still answering pages: the server is stopped
+// first, at exit, whichever way the show ends (Escape, q, Q, the window, the terminal).
+cEditorServer* g_editor = nullptr;
+
+void stop_editor() {
+    cEditorServer* editor = g_editor;
+    g_editor = nullptr;
+    delete editor;
+}
+
+}  // namespace
 
 void run_dev_mode(const cDevOptions& options) {
     redirect_console_with_tee();
@@ -23,6 +43,12 @@ void run_dev_mode(const cDevOptions& options) {
     host->start_up(startup);
     host->input->set_av_offset_ms(av_offset_from_environment());
     auto* session = new cDevSession(*host, options);
-    // The browser editor's server starts here, on session->control() and options.editor_port.
+
+    cEditorOptions editor_options;
+    editor_options.port = options.editor_port;
+    g_editor = start_editor(editor_options, session->control(), ".").release();
+    // Registered after the console tee's handler, so it runs before it: the editor's last
+    // words still reach the terminal.
+    if (g_editor) std::atexit(stop_editor);
     session->run();
 }

@@ -8,7 +8,7 @@
 #include "host/dev/dev_config.h"
 
 struct cDevOptions {
-    // Where the browser editor's server listens (loopback only); 0 lets the system choose.
+    // Where the browser editor's server listens (loopback only); 0: no editor.
     int32_t editor_port = dev_config::kDefaultEditorPort;
 };
 

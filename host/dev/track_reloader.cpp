@@ -3,6 +3,7 @@
 // output, problems to standard error.
 #include "host/dev/track_reloader.h"
 
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -28,6 +29,18 @@ bool read_whole(const std::string& path, std::string& out) {
 }
 
 cReloadOutcome failed(const std::string& path, const std::string& message) { return {false, path, message}; }
+
+bool same_keys(const cSyncTrack& track, const std::vector<cSyncKey>& keys) {
+    if (!track.keys || static_cast<size_t>(track.key_count) != keys.size()) return false;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        const cSyncKey& a = track.keys[i];
+        if (a.row != keys[i].row || a.interpolation != keys[i].interpolation ||
+            std::memcmp(&a.value, &keys[i].value, sizeof a.value) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -67,6 +80,7 @@ cReloadOutcome cTrackReloader::apply_source(const std::string& text, const std::
         replacement.track->keys = std::move(replacement.keys);
         replacement.track->key_count = replacement.count;
     }
+    applied_source_ = text;
     std::cout << "# note: reloaded \"" << label << "\": " << parsed.tracks.size() << " tracks, " << key_total << " keys"
               << std::endl;
     return {true, path, "reloaded: " + std::to_string(parsed.tracks.size()) + " tracks, " + std::to_string(key_total) + " keys"};
@@ -78,6 +92,7 @@ cReloadOutcome cTrackReloader::reload_source_file(std::string& text) {
         std::cerr << "# WARNING: cannot read \"" << path << "\"; every track keeps its keys" << std::endl;
         return failed(path, "cannot be read; every track keeps its keys");
     }
+    if (!applied_source_.empty() && text == applied_source_) return {true, path, ""};
     return apply_source(text, path);
 }
 
@@ -96,11 +111,13 @@ cReloadOutcome cTrackReloader::reload_track_file(const std::string& path) {
         std::cerr << "# WARNING: \"" << path << "\": " << error << "; track \"" << name << "\" keeps its keys" << std::endl;
         return failed(path, error);
     }
+    if (same_keys(*track, keys)) return {true, path, ""};
     std::unique_ptr<cSyncKey[]> copy(new (std::nothrow) cSyncKey[keys.size() + 1]);
     if (!copy) return failed(path, "out of memory");
     for (size_t i = 0; i < keys.size(); ++i) copy[i] = keys[i];
     track->keys = std::move(copy);
     track->key_count = static_cast<int32_t>(keys.size());
+    applied_source_.clear();
     std::cout << "# note: reloaded track \"" << name << "\" from \"" << path << "\" (" << keys.size() << " keys)"
               << std::endl;
     return {true, path, "reloaded track " + name + " (" + std::to_string(keys.size()) + " keys)"};

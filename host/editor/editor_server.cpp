@@ -24,6 +24,7 @@
 #include "host/editor/request_guard.h"
 #include "host/editor/show_timeline.h"
 #include "host/editor/waveform_peaks.h"
+#include "host/sync/sync_config.h"
 
 namespace {
 
@@ -285,6 +286,8 @@ private:
                     hub_.publish("notice", json{{"text", "the show could not apply \"" + event.path + "\": " + event.text},
                                                 {"error", true}}
                                                .dump());
+                    // A source saved with an error: the pages show it, with its problems.
+                    if (event.path == kSyncSourcePath) session_.check_disk();
                 }
                 if (event.kind == cDevEvent::state_changed) player_changed = true;
             }

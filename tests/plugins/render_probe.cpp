@@ -7,8 +7,12 @@
 // call, each opened and closed so the log is whole however the host ends:
 //   v<N> create                the scene object was made
 //   v<N> init                  init
-//   v<N> render <ms> <value>   render: time_ms and the track "probe_value" at that time (%g)
+//   v<N> render <ms> <value> <us>
+//                              render: time_ms, the track "probe_value" at that time (%.9g,
+//                              the float exactly) and when, in microseconds of the monotonic
+//                              clock (std::chrono::steady_clock), for latency benchmarks
 //   v<N> delete                the scene object was destroyed (DeleteScene)
+#include <chrono>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -56,7 +60,9 @@ public:
     void render(iModuleInput* input) override {
         const int64_t time = input->time_ms();
         const float value = input->sync()->get_value(kValueTrack, time);
-        record("render %d %g", static_cast<int>(time), static_cast<double>(value));
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        record("render %d %.9g %lld", static_cast<int>(time), static_cast<double>(value),
+               static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()));
         igfxContext* gfx = input->gfx();
         if (gfx->has_shader(kProgram)) {
             gfx->use_shader(kProgram);

@@ -80,6 +80,13 @@ TEST_F(TrackReload, a_track_file_is_read_again_only_when_it_is_whole) {
     EXPECT_EQ(at("kick", 0), 6.0f);
     EXPECT_EQ(at("kick", 1000), 7.0f);
 
+    // The same keys written again (the editor saves what the show already has): nothing to say.
+    cCaptureStream same(STDOUT_FILENO);
+    dir.write("_kick.track", track_bytes({{0, 6.0f, 0}, {24, 7.0f, 0}}));
+    const cReloadOutcome again = reloader.reload_track_file(path);
+    EXPECT_EQ(same.stop(), "");
+    EXPECT_TRUE(again.ok && again.message.empty()) << again.message;
+
     // A track nobody asked for yet is left to its first use.
     dir.write("_later.track", track_bytes({{0, 2.0f, 0}}));
     const cReloadOutcome later = reloader.reload_track_file(dir / "_later.track");
