@@ -1,15 +1,22 @@
 """The editor page in a real browser: headless Chromium driven by Selenium, serving the page from
 editor_page_server (the editor's real server over a copy of the show's data, with the stand-in
-for the player's development mode). Shared by the browser test and the browser benchmark.
+for the player's development mode) or from the real player in development mode over a show of
+the probe module. Shared by the browser tests and the editor's benchmarks.
 Needs Debian's python3-selenium, chromium and chromium-driver; the machine's network may be
 closed, so Chromium is kept from reaching out."""
+import math
 import os
 import queue
+import re
 import shutil
+import signal
+import socket
+import struct
 import subprocess
 import tempfile
 import threading
 import time
+import wave
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -110,3 +117,86 @@ class Session:
         finally:
             self.server.stop()
             shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def free_port():
+    """A port on the loopback interface that nothing listens on (at this moment)."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def make_probe_show(root, player, plugins, data, synctool, source, seconds=30):
+    """A show of the probe module: bin/ with the player and the probe, data/ with the default
+    shaders and textures, the probe's program, seconds of music, and the track source (compiled)."""
+    os.makedirs(os.path.join(root, "bin", "dll_cache"))
+    shutil.copy(player, os.path.join(root, "bin", "demoplayer"))
+    shutil.copy(os.path.join(plugins, "render_probe.so"), os.path.join(root, "bin"))
+    for name in ("shaders/default.vert", "shaders/default.frag", "textures/default_white.png",
+                 "textures/default_black.png"):
+        os.makedirs(os.path.dirname(os.path.join(root, "data", name)), exist_ok=True)
+        shutil.copy(os.path.join(data, name), os.path.join(root, "data", name))
+    with open(os.path.join(root, "data", "shaders", "probe.vert"), "w") as f:
+        f.write("#version 330\nlayout(location = 0) in vec4 position;\nvoid main() { gl_Position = position; }\n")
+    with open(os.path.join(root, "data", "shaders", "probe.frag"), "w") as f:
+        f.write("#version 330\nout vec4 c;\nvoid main() { c = vec4(0.0, 0.5, 1.0, 1.0); }\n")
+    os.makedirs(os.path.join(root, "data", "muzak"))
+    rate = 22050
+    with wave.open(os.path.join(root, "data", "muzak", "recut.mp3"), "wb") as w:  # the decoder goes by content
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(b"".join(struct.pack("<h", int(6000 * math.sin(2 * math.pi * 220 * i / rate)))
+                               for i in range(seconds * rate)))
+    sync = os.path.join(root, "data", "sync")
+    os.makedirs(sync)
+    with open(os.path.join(sync, "show.tracks"), "w") as f:
+        f.write(source)
+    subprocess.run([synctool, "compile", os.path.join(sync, "show.tracks"), sync], check=True, capture_output=True)
+
+
+class Player:
+    """demoplayer --dev in the show's bin/ (as made by make_probe_show), its terminal lines read as
+    they come."""
+
+    def __init__(self, root, port, env=None):
+        self.process = subprocess.Popen(["./demoplayer", "--dev", "--editor-port", str(port)],
+                                        cwd=os.path.join(root, "bin"), stdin=subprocess.DEVNULL, env=env,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.lines = queue.Queue()
+        for stream in (self.process.stdout, self.process.stderr):
+            threading.Thread(target=self._read, args=(stream,), daemon=True).start()
+        self.seen = []
+
+    def _read(self, stream):
+        for line in stream:
+            self.lines.put(line.rstrip("\n"))
+
+    def wait_line(self, pattern, timeout=60):
+        """The first terminal line matching pattern (a regular expression), or None."""
+        deadline = time.time() + timeout
+        for line in self.seen:
+            if re.search(pattern, line):
+                return line
+        while time.time() < deadline:
+            try:
+                line = self.lines.get(timeout=0.1)
+            except queue.Empty:
+                if self.process.poll() is not None and self.lines.empty():
+                    return None
+                continue
+            self.seen.append(line)
+            if re.search(pattern, line):
+                return line
+        return None
+
+    def stop(self):
+        """Ends it from the terminal (as Ctrl-C does); its exit status, None when it hung."""
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGINT)
+        try:
+            return self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            return None

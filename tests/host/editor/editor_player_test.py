@@ -6,28 +6,22 @@ gives the file back byte for byte; a text editor's save reaches the page; a page
 the player restarts says so; a taken port leaves the player running without its editor.
 
 Usage (under xvfb-run): editor_player_test.py DEMOPLAYER PLUGIN_DIR DATA_DIR SYNCTOOL"""
-import math
 import os
-import queue
 import re
 import shutil
-import signal
 import socket
 import struct
-import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
-import wave
 
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from editor_browser import start_browser, wait_for  # noqa: E402
+from editor_browser import Player, free_port, make_probe_show, start_browser, wait_for  # noqa: E402
 
 PLAYER, PLUGINS, DATA, SYNCTOOL = sys.argv[1:5]
 
@@ -57,92 +51,12 @@ def track_keys(path):
     return [struct.unpack_from("<ifb", data, 4 + 9 * i) for i in range(count)]
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def make_show(root):
-    """bin/ with the player and the probe, data/ with its shaders, 30 s of music and the tracks."""
-    os.makedirs(os.path.join(root, "bin", "dll_cache"))
-    shutil.copy(PLAYER, os.path.join(root, "bin", "demoplayer"))
-    shutil.copy(os.path.join(PLUGINS, "render_probe.so"), os.path.join(root, "bin"))
-    for name in ("shaders/default.vert", "shaders/default.frag", "textures/default_white.png",
-                 "textures/default_black.png"):
-        os.makedirs(os.path.dirname(os.path.join(root, "data", name)), exist_ok=True)
-        shutil.copy(os.path.join(DATA, name), os.path.join(root, "data", name))
-    with open(os.path.join(root, "data", "shaders", "probe.vert"), "w") as f:
-        f.write("#version 330\nlayout(location = 0) in vec4 position;\nvoid main() { gl_Position = position; }\n")
-    with open(os.path.join(root, "data", "shaders", "probe.frag"), "w") as f:
-        f.write("#version 330\nout vec4 c;\nvoid main() { c = vec4(0.0, 0.5, 1.0, 1.0); }\n")
-    os.makedirs(os.path.join(root, "data", "muzak"))
-    rate = 22050
-    with wave.open(os.path.join(root, "data", "muzak", "recut.mp3"), "wb") as w:  # the decoder goes by content
-        w.setnchannels(1)
-        w.setsampwidth(2)
-        w.setframerate(rate)
-        w.writeframes(b"".join(struct.pack("<h", int(6000 * math.sin(2 * math.pi * 220 * i / rate)))
-                               for i in range(30 * rate)))
-    sync = os.path.join(root, "data", "sync")
-    os.makedirs(sync)
-    with open(os.path.join(sync, "show.tracks"), "w") as f:
-        f.write(SOURCE)
-    subprocess.run([SYNCTOOL, "compile", os.path.join(sync, "show.tracks"), sync], check=True, capture_output=True)
-
-
-class Player:
-    """demoplayer --dev in the show's bin/, its terminal lines read as they come."""
-
-    def __init__(self, root, port):
-        self.process = subprocess.Popen(["./demoplayer", "--dev", "--editor-port", str(port)],
-                                        cwd=os.path.join(root, "bin"), stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.lines = queue.Queue()
-        for stream in (self.process.stdout, self.process.stderr):
-            threading.Thread(target=self._read, args=(stream,), daemon=True).start()
-        self.seen = []
-
-    def _read(self, stream):
-        for line in stream:
-            self.lines.put(line.rstrip("\n"))
-
-    def wait_line(self, pattern, timeout=60):
-        """The first terminal line matching pattern (a regular expression), or None."""
-        deadline = time.time() + timeout
-        for line in self.seen:
-            if re.search(pattern, line):
-                return line
-        while time.time() < deadline:
-            try:
-                line = self.lines.get(timeout=0.1)
-            except queue.Empty:
-                if self.process.poll() is not None and self.lines.empty():
-                    return None
-                continue
-            self.seen.append(line)
-            if re.search(pattern, line):
-                return line
-        return None
-
-    def stop(self):
-        """Ends it from the terminal (as Ctrl-C does); its exit status, None when it hung."""
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGINT)
-        try:
-            return self.process.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-            return None
-
-
 class EditorOnPlayer(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="editor-player-")
         cls.show = os.path.join(cls.dir, "show")
-        make_show(cls.show)
+        make_probe_show(cls.show, PLAYER, PLUGINS, DATA, SYNCTOOL, SOURCE)
         cls.source_path = os.path.join(cls.show, "data", "sync", "show.tracks")
         cls.track_path = os.path.join(cls.show, "data", "sync", "_probe_value.track")
         cls.original_track = read(cls.track_path, "rb")
