@@ -79,6 +79,25 @@ void find_files(const std::string& pattern, std::vector<std::string>& out) {
     out.insert(out.end(), found.begin(), found.end());
 }
 
+bool write_all(int fd, const char* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t put = ::write(fd, data + done, size - done);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (put == 0) {  // no progress and no reason: give up rather than spin
+            errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+bool write_all(int fd, const std::string& bytes) { return write_all(fd, bytes.data(), bytes.size()); }
+
 namespace {
 
 void report_failure(const char* prefix, int code) {
@@ -95,14 +114,7 @@ bool copy_bytes(int from, int to) {
             if (errno == EINTR) continue;
             return false;
         }
-        for (ssize_t done = 0; done < got;) {
-            ssize_t put = ::write(to, buffer + done, static_cast<size_t>(got - done));
-            if (put < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            done += put;
-        }
+        if (!write_all(to, buffer, static_cast<size_t>(got))) return false;
     }
 }
 

@@ -2,6 +2,7 @@
 // error texts and whole-file reads. Paths use "/" (a "\" in a path is taken as "/").
 // Trouble is reported as one console line on standard error; nothing here throws.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,6 +20,10 @@ std::vector<std::string> split(const std::string& text, const std::string& delim
 // sorted by name so that load order does not depend on the file system.
 void find_files(const std::string& pattern, std::vector<std::string>& out);
 bool copy_file(const std::string& source, const std::string& destination, bool overwrite);
+// Every byte to the descriptor, on through interruptions and short writes; false with errno
+// set (no message: the caller knows which file it was).
+bool write_all(int fd, const char* data, size_t size);
+bool write_all(int fd, const std::string& bytes);
 bool delete_file(const std::string& path);
 int64_t file_time(const std::string& path);            // seconds since 1970; 0 on failure
 int64_t file_size(const std::string& path);            // bytes; 0 on failure

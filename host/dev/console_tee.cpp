@@ -15,6 +15,7 @@
 #include <iostream>
 #include <thread>
 
+#include "base/files/file_utils.h"
 #include "base/log/console.h"
 
 namespace {
@@ -33,17 +34,9 @@ struct cTee {
 
 cTee* g_tee = nullptr;
 
-void write_all(int fd, const char* bytes, ssize_t count, bool& broken) {
-    while (!broken && count > 0) {
-        const ssize_t written = ::write(fd, bytes, static_cast<size_t>(count));
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            broken = true;  // a terminal that went away; the file is checked the same way
-            return;
-        }
-        bytes += written;
-        count -= written;
-    }
+// A stream that failed once (a terminal that went away) is written no more.
+void copy_to(int fd, const char* bytes, ssize_t count, bool& broken) {
+    if (!broken && !write_all(fd, bytes, static_cast<size_t>(count))) broken = true;
 }
 
 void copy_until_closed(cTee* tee) {
@@ -70,8 +63,8 @@ void copy_until_closed(cTee* tee) {
                 open[i] = false;
                 continue;
             }
-            write_all(tee->streams[i].file, buffer, got, file_broken[i]);
-            write_all(tee->streams[i].terminal, buffer, got, terminal_broken[i]);
+            copy_to(tee->streams[i].file, buffer, got, file_broken[i]);
+            copy_to(tee->streams[i].terminal, buffer, got, terminal_broken[i]);
         }
     }
 }

@@ -11,20 +11,11 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/files/file_utils.h"
+
 namespace {
 
 std::string errno_text(int code) { return std::strerror(code); }
-
-bool write_all(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // Makes a rename in the folder durable.
 void sync_folder(const std::string& folder) {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/files/file_utils.h"
 #include "host/sync/sync_config.h"
 
 namespace {
@@ -31,17 +32,6 @@ bool read_whole(const std::string& path, std::string& out) {
     if (!in) return false;
     out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
-}
-
-bool write_all(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // The permissions a plain new file would get (mkstemp makes its files private).
