@@ -1,12 +1,12 @@
-// FreeImage decoding and its message hook. Depends on FreeImage only; never touches GL and
-// never changes the decoded pixels.
+// FreeImage decoding and its message hook. Depends on FreeImage and the TGA checks; never
+// touches GL and never changes the decoded pixels.
 #include "gfx/textures/image_file.h"
 
 #include <FreeImage.h>
 
-#include <cstdint>
-#include <fstream>
 #include <iostream>
+
+#include "gfx/textures/targa_file.h"
 
 namespace {
 
@@ -16,27 +16,6 @@ void freeimage_message(FREE_IMAGE_FORMAT format, const char* message) {
 
 // Process-wide and unguarded: everything graphical runs on the main thread.
 bool message_hook_installed = false;
-
-// Whether a TGA file holds more than its header, image ID and colour map. The decoder trusts
-// those lengths: with a file that ends inside them it sizes a buffer by a negative remainder
-// and hands back a broken bitmap (reading its width then crashes), so such a file never
-// reaches it.
-bool targa_has_image_data(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return false;
-    const std::streamoff size = in.tellg();
-    unsigned char header[18] = {};
-    in.seekg(0);
-    if (size < static_cast<std::streamoff>(sizeof header) || !in.read(reinterpret_cast<char*>(header), sizeof header)) {
-        return false;
-    }
-    const uint64_t id_length = header[0];
-    const bool has_colour_map = header[1] != 0;
-    const uint64_t map_entries = header[5] | (uint64_t(header[6]) << 8);
-    const uint64_t map_entry_bytes = (uint64_t(header[7]) + 7) / 8;
-    const uint64_t before_pixels = sizeof header + id_length + (has_colour_map ? map_entries * map_entry_bytes : 0);
-    return static_cast<uint64_t>(size) > before_pixels;
-}
 
 }  // namespace
 
@@ -57,9 +36,19 @@ cImage load_image(const std::string& path) {
     cImage image;
     image.path = path;
     FREE_IMAGE_FORMAT format = FreeImage_GetFileType(path.c_str(), 0);
-    if (format == FIF_TARGA && !targa_has_image_data(path)) {
-        write_freeimage_message(format, "the file ends before its image data");
-        return image;
+    if (format == FIF_TARGA) {
+        cTargaCheck targa = check_targa(path);
+        if (targa.problem) {
+            write_freeimage_message(format, targa.problem);
+            return image;
+        }
+        if (!targa.expanded.empty()) {
+            FIMEMORY* memory = FreeImage_OpenMemory(reinterpret_cast<BYTE*>(targa.expanded.data()),
+                                                    static_cast<DWORD>(targa.expanded.size()));
+            if (memory) image.bitmap = FreeImage_LoadFromMemory(format, memory, 0);
+            FreeImage_CloseMemory(memory);
+            return image;
+        }
     }
     if (format != FIF_UNKNOWN) image.bitmap = FreeImage_Load(format, path.c_str(), 0);
     return image;
