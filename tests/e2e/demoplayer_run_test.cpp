@@ -1,8 +1,6 @@
 // demoplayer as a user runs it: started from a show directory's bin/ under Xvfb, with SDL's
 // dummy audio, the recording test module and a track that switches it on for stretches.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,53 +9,12 @@
 
 #include "host/audio/audio_test_media.h"
 #include "support/run_process.h"
+#include "support/running_player.h"
 #include "support/show_layout.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// The player running in the background, killed if a test leaves it behind.
-class cRunningPlayer {
-public:
-    explicit cRunningPlayer(const cShowLayout& show) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            if (::chdir(show.bin().c_str()) != 0) ::_exit(127);
-            ::execl("./demoplayer", "./demoplayer", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-    }
-    ~cRunningPlayer() {
-        if (pid_ > 0 && !ended_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    // Waits for the end; false when it did not end in time.
-    bool wait_for_exit(std::chrono::seconds limit, int& status) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int raw = 0;
-            if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
-                ended_ = true;
-                status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-                return true;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
-    }
-    bool running() {
-        int raw = 0;
-        if (::waitpid(pid_, &raw, WNOHANG) == pid_) ended_ = true;
-        return !ended_;
-    }
-
-private:
-    pid_t pid_ = -1;
-    bool ended_ = false;
-};
 
 void press(const std::string& key) {
     cProcessResult r = run_process({"/usr/bin/env", "xdotool", "key", key});
@@ -114,7 +71,7 @@ TEST(DemoplayerRun, renders_a_module_only_while_its_track_is_above_zero_and_ends
     // from 3 s to 3.5 s, off afterwards.
     make_show(show, 8.0,
               {{0, 0.0f, 0}, {24, 1.0f, 0}, {48, 0.0f, 0}, {60, -1.0f, 0}, {72, 0.0001f, 0}, {84, 0.0f, 0}});
-    cRunningPlayer player(show);
+    cRunningPlayer player(show, {});
     const std::string log = show / "recorder.log";
     ASSERT_TRUE(wait_for_render_at(log, 3000, 60s)) << slurp(show / "bin/stderr.txt");
     std::this_thread::sleep_for(1500ms);  // past the last stretch: nothing more may render
@@ -159,7 +116,7 @@ TEST(DemoplayerRun, space_changes_nothing_and_q_or_capital_q_end_the_show) {
     for (const char* quit_key : {"q", "Q"}) {
         cShowLayout show;
         make_show(show, 30.0, {{0, 1.0f, 0}});
-        cRunningPlayer player(show);
+        cRunningPlayer player(show, {});
         const std::string log = show / "recorder.log";
         ASSERT_TRUE(wait_for_render_at(log, 500, 60s)) << slurp(show / "bin/stderr.txt");
         for (int i = 0; i < 5; ++i) press("space");
@@ -177,7 +134,7 @@ TEST(DemoplayerRun, space_changes_nothing_and_q_or_capital_q_end_the_show) {
 TEST(DemoplayerRun, a_show_without_modules_reports_it_and_keeps_running) {
     cShowLayout show;
     show.write("data/muzak/recut.mp3", wav_bytes(44100, 2, sine_samples(44100, 2, 44100 * 5, 220.0, 0.2)));
-    cRunningPlayer player(show);
+    cRunningPlayer player(show, {});
     std::this_thread::sleep_for(3s);
     EXPECT_TRUE(player.running());
     press("Escape");

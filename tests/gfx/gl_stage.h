@@ -30,6 +30,15 @@ struct cPixel {
     uint8_t r, g, b, a;
 };
 
+// Pixels of a texture as RGBA bytes, first row first.
+inline std::vector<cPixel> read_texels(const cTexture& t) {
+    std::vector<cPixel> texels(static_cast<size_t>(t.width) * t.height);
+    glBindTexture(t.target, t.name);
+    glGetTexImage(t.target, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+    glBindTexture(t.target, 0);
+    return texels;
+}
+
 // Writes a FIT_BITMAP image of bpp 24 or 32 whose pixel (x, y) (y = 0 the bottom row, as
 // FreeImage counts) comes from colour(x, y).
 inline void write_colour_image(const std::string& path, int width, int height, int bpp,

@@ -20,6 +20,7 @@
 #include "igfx_context.h"
 #include "module_input.h"
 #include "render_module_base.h"
+#include "plugin_log.h"
 #include "sync.h"
 
 #ifndef PROBE_VERSION
@@ -29,6 +30,9 @@
 namespace {
 
 constexpr const char* kLogFile = "probe.log";
+#define PROBE_STRING(x) #x
+#define PROBE_PREFIX(version) "v" PROBE_STRING(version) " "
+constexpr const char* kLogPrefix = PROBE_PREFIX(PROBE_VERSION);
 constexpr const char* kSceneName = "scene_probe";
 constexpr const char* kValueTrack = "probe_value";
 constexpr const char* kProgram = "probe";
@@ -36,15 +40,10 @@ constexpr const char* kProgram = "probe";
 void record(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 void record(const char* format, ...) {
-    FILE* log = std::fopen(kLogFile, "a");
-    if (!log) return;
-    std::fprintf(log, "v%d ", PROBE_VERSION);
     va_list args;
     va_start(args, format);
-    std::vfprintf(log, format, args);
+    append_log_line(kLogFile, kLogPrefix, format, args);
     va_end(args);
-    std::fputc('\n', log);
-    std::fclose(log);
 }
 
 class cProbeScene final : public cRenderModuleBase {

@@ -24,6 +24,7 @@
 #include "igfx_context.h"
 #include "module_input.h"
 #include "render_module_base.h"
+#include "plugin_log.h"
 #include "sync.h"
 
 namespace {
@@ -35,14 +36,10 @@ constexpr const char* kProbeTrack = "recorder_probe";
 void record(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 void record(const char* format, ...) {
-    FILE* log = std::fopen(kLogFile, "a");
-    if (!log) return;
     va_list args;
     va_start(args, format);
-    std::vfprintf(log, format, args);
+    append_log_line(kLogFile, "", format, args);
     va_end(args);
-    std::fputc('\n', log);
-    std::fclose(log);
 }
 
 class cRecorderScene final : public cRenderModuleBase {

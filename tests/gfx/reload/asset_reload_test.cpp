@@ -36,14 +36,6 @@ cPixel centre_of_quad(gfxContext& ctx, const std::string& program) {
     return p;
 }
 
-std::vector<cPixel> read_texels(const cTexture& t) {
-    std::vector<cPixel> texels(static_cast<size_t>(t.width) * t.height);
-    glBindTexture(t.target, t.name);
-    glGetTexImage(t.target, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
-    glBindTexture(t.target, 0);
-    return texels;
-}
-
 }  // namespace
 
 TEST_F(AssetReload, a_program_is_rebuilt_from_its_changed_file_and_kept_when_the_file_is_broken) {

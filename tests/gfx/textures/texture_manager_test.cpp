@@ -13,15 +13,6 @@ namespace {
 
 using Textures = GfxTest;
 
-// Pixels of a texture as RGBA bytes, first row first.
-std::vector<cPixel> read_texels(const cTexture& t) {
-    std::vector<cPixel> texels(static_cast<size_t>(t.width) * t.height);
-    glBindTexture(t.target, t.name);
-    glGetTexImage(t.target, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
-    glBindTexture(t.target, 0);
-    return texels;
-}
-
 GLint tex_parameter(const cTexture& t, GLenum name) {
     GLint value = 0;
     glBindTexture(t.target, t.name);

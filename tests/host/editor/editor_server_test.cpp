@@ -22,25 +22,11 @@
 #include "support/capture_stream.h"
 #include "support/dev_control_standin.h"
 #include "support/temp_dir.h"
+#include "editor_test_source.h"
 
 namespace {
 
 using nlohmann::json;
-
-const char* kSource =
-    "# the test show\n"
-    "\n"
-    "track kick   # drums\n"
-    "  # -- intro, 0:0 --\n"
-    "  0:0      0          step\n"
-    "  1:0      1          linear   # first hit\n"
-    "  2:0      0.5        smooth\n"
-    "  # -- verse, 4:0 --\n"
-    "  4:0      0          step\n"
-    "\n"
-    "track word_t\n"
-    "  0:0      0          linear\n"
-    "  8:0      1          step\n";
 
 const char* kTimeline =
     R"({"sections": [{"name": "intro", "start_beat": 0, "end_beat": 4},

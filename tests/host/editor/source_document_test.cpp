@@ -4,22 +4,9 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+#include "editor_test_source.h"
 
-const char* kSource =
-    "# the test show\n"
-    "\n"
-    "track kick   # drums\n"
-    "  # -- intro, 0:0 --\n"
-    "  0:0      0          step\n"
-    "  1:0      1          linear   # first hit\n"
-    "  2:0      0.5        smooth\n"
-    "  # -- verse, 4:0 --\n"
-    "  4:0      0          step\n"
-    "\n"
-    "track word_t\n"
-    "  0:0      0          linear\n"
-    "  8:0      1          step\n";
+namespace {
 
 cSyncKey key(int32_t row, float value, int32_t kind) { return {row, value, kind}; }
 
