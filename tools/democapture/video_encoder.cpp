@@ -182,8 +182,11 @@ std::vector<std::string> mux_command(const cVideoSettings& s, const std::string&
     return cmd;
 }
 
-std::string concat_list_text(const std::vector<cConcatEntry>& entries, int32_t fps) {
+std::string concat_list_text(const std::vector<cConcatEntry>& entries, int32_t fps, bool first_track_only) {
     std::string text = "ffconcat version 1.0\n";
+    // The encoder starts the output where the earliest packet of any input stream lies, mapped
+    // or not: a chunk's AAC begins with its priming, 23 ms before its pictures.
+    if (first_track_only) text += "stream\nexact_stream_id 1\n";
     for (const auto& e : entries) {
         std::string escaped;
         for (char c : e.path) escaped += c == '\'' ? std::string("'\\''") : std::string(1, c);

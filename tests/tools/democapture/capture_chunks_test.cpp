@@ -68,15 +68,41 @@ TEST(CaptureChunks, a_master_joined_from_chunks_in_any_order_has_the_frames_of_o
     EXPECT_EQ(audio, "flac\n");
 }
 
-TEST(CaptureChunks, an_h264_video_of_jobs_decodes_to_the_frames_and_music_of_one_run) {
+// Where each stream starts, then when each picture is shown, as ffprobe reads the file.
+std::string timing(const std::string& file) {
+    std::string text = run_process({"/usr/bin/ffprobe", "-v", "error", "-show_entries", "stream=codec_type,start_time",
+                                    "-of", "csv=p=0", file})
+                           .out;
+    const std::string frames = run_process({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "v:0",
+                                            "-show_entries", "frame=pts_time", "-of", "csv=p=0", file})
+                                   .out;
+    // A key frame's line ends in its side data, printed empty.
+    for (size_t at = 0, end; at < frames.size(); at = end + 1) {
+        end = std::min(frames.find('\n', at), frames.size());
+        const std::string line = frames.substr(at, frames.find_first_of(",\n", at) - at);
+        if (!line.empty()) text += line + "\n";
+    }
+    return text;
+}
+
+TEST(CaptureChunks, an_h264_video_of_jobs_or_of_a_join_has_the_frames_times_and_music_of_one_run) {
     cTempDir dir;
     // 4 s at 10 fps: two key-frame segments of 2 s, one per job.
     ASSERT_RAN(capture({"--video", dir / "one.mp4", "--from", "20000", "--to", "24000"}));
     ASSERT_RAN(capture({"--video", dir / "jobs.mp4", "--from", "20000", "--to", "24000", "--jobs", "2"}));
+    ASSERT_RAN(capture({"--video", dir / "a.mp4", "--from", "20000", "--to", "22000"}));
+    ASSERT_RAN(capture({"--video", dir / "b.mp4", "--from", "22000", "--to", "24000"}));
+    ASSERT_RAN(join({"--video", dir / "joined.mp4", dir / "a.mp4", dir / "b.mp4"}));
     const auto whole = decoded_frame_hashes(dir / "one.mp4");
     ASSERT_EQ(whole.size(), 40u);
-    EXPECT_EQ(decoded_frame_hashes(dir / "jobs.mp4"), whole);
-    EXPECT_EQ(decoded_audio_hash(dir / "jobs.mp4"), decoded_audio_hash(dir / "one.mp4"));
+    const std::string one = timing(dir / "one.mp4");
+    ASSERT_EQ(one.rfind("video,0.000000\naudio,0.000000\n0.000000\n0.100000\n", 0), 0u) << one;
+    ASSERT_EQ(count_lines(one), 42u) << one;
+    for (const char* name : {"jobs.mp4", "joined.mp4"}) {
+        EXPECT_EQ(decoded_frame_hashes(dir / name), whole) << name;
+        EXPECT_EQ(timing(dir / name), one) << name << ": the pictures are not where the sound is";
+        EXPECT_EQ(decoded_audio_hash(dir / name), decoded_audio_hash(dir / "one.mp4")) << name;
+    }
 }
 
 TEST(CaptureChunks, a_join_refuses_naming_the_chunk_what_would_not_give_one_run) {
