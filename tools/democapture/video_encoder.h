@@ -48,8 +48,10 @@ std::string concat_list_text(const std::vector<cConcatEntry>& entries, int32_t f
 std::string find_on_path(const std::string& program);
 
 // Runs a command to its end; its standard output is collected (standard error goes where the
-// capture's goes). Returns false and says why when it could not run or did not end with 0.
-bool run_to_end(const std::vector<std::string>& command, std::string& output, std::string& error);
+// capture's goes, or with errors_too into output as well). Returns false and says why when it
+// could not run or did not end with 0.
+bool run_to_end(const std::vector<std::string>& command, std::string& output, std::string& error,
+                bool errors_too = false);
 
 class cVideoEncoder {
 public:
