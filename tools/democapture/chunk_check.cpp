@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -38,10 +37,14 @@ uint32_t big_endian(const uint8_t* p) {
 
 // "" when the file is a whole PNG of width x height that decodes; else what is wrong with it.
 std::string png_fault(const std::string& path, int32_t width, int32_t height) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return "it has no " + path.substr(path.rfind('/') + 1);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const std::string name = path.substr(path.rfind('/') + 1);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return "it has no " + name;
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::max<std::streamoff>(0, in.tellg())));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+        return name + " cannot be read";
+    }
     if (bytes.size() < png_header_bytes + sizeof png_end || std::memcmp(bytes.data(), png_signature, 8) != 0 ||
         std::memcmp(bytes.data() + bytes.size() - sizeof png_end, png_end, sizeof png_end) != 0) {
         return name + " is cut short or is not a PNG file";
@@ -148,7 +151,11 @@ bool check_video(const std::string& path, const cRangeManifest& m, std::string& 
         if (sample_rate > 0) sound_end = std::max(sound_end, start + samples / sample_rate);
     }
     const double pictures_end = static_cast<double>(m.frames) / m.fps;
-    if (sound.empty() || sound_end < pictures_end - chunk_sound_slack_seconds) {
+    if (sound.empty()) {
+        error = "is damaged: it has no sound";
+        return false;
+    }
+    if (sound_end < pictures_end - chunk_sound_slack_seconds) {
         error = "is damaged: its sound ends at " + seconds_text(sound_end) + ", before its pictures (" +
                 seconds_text(pictures_end) + ")";
         return false;
