@@ -2,6 +2,7 @@
 // the encoder's settings and how often the progress bar redraws. Only constants here; the
 // show's own configuration (window size, music, end of the show) comes from host_constants.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "host/app/host_constants.h"
@@ -92,6 +93,11 @@ constexpr int32_t frames_in_flight_beyond_threads = 2;
 // the "comment" tag of a video.
 constexpr const char* manifest_file = "democapture.txt";
 constexpr const char* manifest_magic = "democapture-range 1";
+// The record names the show it was captured from by this many bytes of the show's digest.
+constexpr size_t show_identity_bytes = 16;
+// A chunk's sound may end this much before its pictures and still count as whole: Matroska
+// keeps its times to the millisecond.
+constexpr double chunk_sound_slack_seconds = 0.002;
 // --jobs captures its chunks into the target's name with this suffix, then joins them.
 constexpr const char* chunks_suffix = ".chunks";
 constexpr int32_t max_jobs = 256;

@@ -23,6 +23,9 @@
 #include "tools/democapture/capture_join.h"
 #include "tools/democapture/capture_manifest.h"
 #include "tools/democapture/capture_paths.h"
+#include "tools/democapture/chunk_check.h"
+#include "tools/democapture/frame_layout.h"
+#include "tools/democapture/gl_limits.h"
 #include "tools/democapture/partial_files.h"
 
 extern char** environ;
@@ -191,8 +194,23 @@ std::vector<cChunkRange> split_range(int64_t from_ms, int64_t to_ms, int32_t fps
     return ranges;
 }
 
-int run_jobs(const cCaptureOptions& options, const std::string& show_dir) {
+int run_jobs(const cCaptureOptions& options, const std::string& show_dir, const cRangeManifest& whole) {
     const bool png = !options.out_dir.empty(), h264 = !options.video_file.empty();
+    // A size the GL cannot hold is refused here, not by every chunk after the split.
+    {
+        const cFrameLayout layout = frame_layout(options.width, options.height, options.supersample);
+        cGLLimits limits;
+        std::string error;
+        if (!probe_gl_limits(limits, error)) {
+            report_error(error);
+            return 1;
+        }
+        const std::string refusal = render_size_refusal(limits, layout.render_width(), layout.render_height());
+        if (!refusal.empty()) {
+            report_error(refusal + "; choose a smaller --size or --supersample");
+            return 2;
+        }
+    }
     std::string target = png ? options.out_dir : h264 ? options.video_file : options.master_file;
     while (target.size() > 1 && target.back() == '/') target.pop_back();
     const std::string extension = png ? "" : h264 ? ".mp4" : ".mkv";
@@ -229,16 +247,19 @@ int run_jobs(const cCaptureOptions& options, const std::string& show_dir) {
         c.path = chunks_dir + "/chunk-" + frames_text(c.range.first_frame) + "-" + frames_text(c.range.end_frame) +
                  extension;
         c.label = "chunk " + std::to_string(i + 1) + " of " + std::to_string(count);
-        // A chunk finished by an earlier run of the same command is kept as it is.
+        // A chunk finished by an earlier run of the same command is kept as it is, when it was
+        // captured from this show by this build and its frames are whole.
         cRangeManifest found;
-        std::string ignored;
-        if (read_chunk_manifest(c.path, found, ignored) && found.first_frame == c.range.first_frame &&
-            found.end_frame() == c.range.end_frame && found.fps == options.fps && found.width == options.width &&
-            found.height == options.height && found.supersample == options.supersample &&
-            found.output == (png ? "png" : h264 ? "h264" : "ffv1") && found.crf == (h264 ? options.crf : -1)) {
-            c.reused = c.succeeded = true;
-            std::cout << "# democapture: " << c.label << " is already captured in " << quoted(c.path) << std::endl;
-            continue;
+        std::string why;
+        if (read_chunk_manifest(c.path, found, why) && found.first_frame == c.range.first_frame &&
+            found.end_frame() == c.range.end_frame && manifest_mismatch(found, whole).empty()) {
+            if (check_chunk(c.path, found, why)) {
+                c.reused = c.succeeded = true;
+                std::cout << "# democapture: " << c.label << " is already captured in " << quoted(c.path) << std::endl;
+                continue;
+            }
+            std::cout << "# note: democapture: " << c.label << " in " << quoted(c.path) << " " << why
+                      << "; it is captured again" << std::endl;
         }
         std::vector<std::string> args = {self,
                                          "--show", show_dir,
@@ -283,8 +304,9 @@ int run_jobs(const cCaptureOptions& options, const std::string& show_dir) {
     const int status = run_join(join);
     partial_files::release(chunks_slot);
     if (status != 0) {
+        // The command line was checked before the capture; what the join refuses now is a failure.
         report_error("the chunks stay in " + quoted(chunks_dir));
-        return status;
+        return 1;
     }
     fs::remove_all(chunks_dir, ec);
     return 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/democapture/capture_manifest.h"
 #include "tools/democapture/capture_options.h"
 
 struct cChunkRange {
@@ -20,5 +21,7 @@ struct cChunkRange {
 // at multiples of align on the grid (an H.264 video's key frames), so there may be fewer.
 std::vector<cChunkRange> split_range(int64_t from_ms, int64_t to_ms, int32_t fps, int32_t jobs, int64_t align);
 
-// options: the parsed command line with absolute paths; show_dir: absolute.
-int run_jobs(const cCaptureOptions& options, const std::string& show_dir);
+// options: the parsed command line with absolute paths, whose output place has been checked;
+// show_dir: absolute; whole: the record the whole capture gets (a chunk left by an earlier run
+// is taken only when its record agrees with it and its frames are whole).
+int run_jobs(const cCaptureOptions& options, const std::string& show_dir, const cRangeManifest& whole);

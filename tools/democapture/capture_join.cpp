@@ -13,8 +13,10 @@
 #include <sstream>
 
 #include "tools/democapture/capture_config.h"
+#include "tools/democapture/capture_identity.h"
 #include "tools/democapture/capture_options.h"
 #include "tools/democapture/capture_paths.h"
+#include "tools/democapture/chunk_check.h"
 #include "tools/democapture/partial_files.h"
 #include "tools/democapture/video_output.h"
 
@@ -70,16 +72,6 @@ bool link_or_copy(const std::string& src, const std::string& dst, std::string& e
 }
 
 int join_png(const std::vector<cChunk>& chunks, const std::string& out_dir, const cRangeManifest& whole) {
-    // Every frame must be there before anything is written.
-    for (const cChunk& c : chunks) {
-        for (int64_t n = 0; n < c.manifest.frames; ++n) {
-            std::error_code ec;
-            if (!fs::is_regular_file(fs::path(c.path) / range_frame_name(n), ec)) {
-                report_error("chunk " + quoted(c.name) + " is incomplete: it has no " + range_frame_name(n));
-                return 2;
-            }
-        }
-    }
     std::string error;
     const ePlace place = prepare_out_directory(out_dir, error);
     if (place != ePlace::usable) {
@@ -172,10 +164,15 @@ bool read_chunk_manifest(const std::string& path, cRangeManifest& manifest, std:
             return false;
         }
         std::string probe_error;
-        if (!run_to_end({probe_program, "-v", "error", "-show_entries", "format_tags=comment", "-of",
-                         "default=noprint_wrappers=1:nokey=1", path},
-                        text, probe_error)) {
-            error = "is not a readable video (" + probe_error + ")";
+        std::vector<std::string> probe = {probe_program, "-v", "quiet", "-show_entries", "format_tags=comment", "-of",
+                                          "default=noprint_wrappers=1:nokey=1", path};
+        if (!run_to_end(probe, text, probe_error)) {
+            // Asked again for what it found, on one line of this program's own.
+            probe[2] = "error";
+            std::string said, ignored;
+            run_to_end(probe, said, ignored, true);
+            const std::string complaint = first_complaint(said);
+            error = "is not a readable video (" + (complaint.empty() ? probe_error : complaint) + ")";
             return false;
         }
     }
@@ -241,6 +238,28 @@ int run_join(const cJoinPlan& plan) {
             report_error("chunk " + quoted(b.name) + " starts at " + std::to_string(b.manifest.from_ms) +
                          " ms, between two key frames: H.264 chunks join exactly only where a single run puts a key "
                          "frame, at whole multiples of " + std::to_string(video_segment_seconds) + " s");
+            return 2;
+        }
+    }
+    // A joined video takes its music from the show again: it must be the chunks' show.
+    if (kind != "png") {
+        std::string identity, error;
+        if (!show_identity(plan.show_dir, identity, error)) {
+            report_error(error);
+            return 1;
+        }
+        if (identity != chunks.front().manifest.show) {
+            report_error("the chunks were not captured from the show " + quoted(plan.show_dir) +
+                         " (its data or scene modules differ), whose music the joined video would get; name "
+                         "their show with --show");
+            return 2;
+        }
+    }
+    // Last, as it reads every frame: a chunk cut short still carries its record.
+    for (const cChunk& c : chunks) {
+        std::string error;
+        if (!check_chunk(c.path, c.manifest, error)) {
+            report_error("chunk " + quoted(c.name) + " " + error + "; nothing was written");
             return 2;
         }
     }

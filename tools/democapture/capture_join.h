@@ -2,8 +2,9 @@
 // range, exactly as one run makes it. PNG frames are linked (or copied) under the whole
 // range's numbering; videos are muxed from the chunks' encoded frames, copied, with the music
 // of the whole range cut again from the show. Refuses, naming the chunk, anything that would
-// not give one run's capture: a chunk that is missing or unfinished, settings that differ, a
-// gap or an overlap, an H.264 chunk that does not start on a key frame of the whole.
+// not give one run's capture: a chunk that is missing, unfinished or cut short, settings, shows
+// or builds that differ, a gap or an overlap, an H.264 chunk that does not start on a key frame
+// of the whole, a video's show that is not the chunks' show.
 #pragma once
 #include <string>
 #include <vector>

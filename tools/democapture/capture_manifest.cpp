@@ -30,6 +30,8 @@ std::string manifest_text(const cRangeManifest& m, char separator) {
     field("size", std::to_string(m.width) + "x" + std::to_string(m.height));
     field("supersample", std::to_string(m.supersample));
     if (m.crf >= 0) field("crf", std::to_string(m.crf));
+    field("show", m.show);
+    field("build", m.build);
     if (separator == '\n') text += '\n';
     return text;
 }
@@ -74,6 +76,13 @@ bool parse_manifest(const std::string& text, cRangeManifest& m, std::string& err
         error = "its range record is damaged";
         return false;
     }
+    if (fields["show"].empty() || fields["build"].empty()) {
+        error = "its record does not say which show and build it was captured from (an older democapture made "
+                "it); capture it again";
+        return false;
+    }
+    m.show = fields["show"];
+    m.build = fields["build"];
     m.output = output->second;
     m.fps = static_cast<int32_t>(fps);
     m.width = static_cast<int32_t>(width);
@@ -92,5 +101,7 @@ std::string manifest_mismatch(const cRangeManifest& a, const cRangeManifest& b) 
         return "supersampling " + std::to_string(a.supersample) + " and " + std::to_string(b.supersample);
     }
     if (a.crf != b.crf) return "crf " + std::to_string(a.crf) + " and " + std::to_string(b.crf);
+    if (a.show != b.show) return "different shows: their data or scene modules differ";
+    if (a.build != b.build) return "different builds of democapture";
     return "";
 }

@@ -1,6 +1,7 @@
 // What a finished range capture records about itself, so that chunks can be joined and a join
 // can refuse what would not give the capture of one run: the output kind, the frame grid and
-// the range on it, the picture's size and sampling, the video quality. Written as the file
+// the range on it, the picture's size and sampling, the video quality, and the show and build
+// that made it (capture_identity.h). Written as the file
 // democapture.txt in a PNG folder (one line per field) and as the "comment" tag of a video
 // (fields separated by ';'). Pure text; no files here.
 #pragma once
@@ -18,6 +19,8 @@ struct cRangeManifest {
     int32_t height = 0;
     int32_t supersample = 1;
     int32_t crf = -1;         // H.264 only
+    std::string show;         // the show's digest
+    std::string build;        // democapture's build id
 
     int64_t end_frame() const { return first_frame + frames; }
 };

@@ -286,7 +286,8 @@ std::string capture_usage() {
            "whose time lies in [from, to), numbered from 0 in the file names, so any capture shows a\n"
            "time exactly as the whole run does, and ranges captured apart join into that run.\n"
            "Status: 0 done, 1 failed (files of finished frames stay, unfinished ones are removed),\n"
-           "2 a command line or output place that cannot work (nothing is written).\n";
+           "2 a command line or output place that cannot work (nothing is written).\n"
+           "Ctrl-C ends it by its signal (status 130 in a shell) once the unfinished files are removed.\n";
 }
 
 std::string join_usage() {
@@ -296,8 +297,12 @@ std::string join_usage() {
            "lossless frames, the same H.264 frames. The chunks may be named in any order; they must meet\n"
            "without gap or overlap, and H.264 chunks only at the video's key frames (every " +
            std::to_string(video_segment_seconds) + " s).\n"
+           "Every chunk is checked before anything is written: its frames are read back and decoded, a\n"
+           "video's sound must last as long as its pictures, and all must come from the same show (its\n"
+           "data and scene modules) and the same build of democapture; a chunk that fails is named.\n"
            "A video gets the music of the whole range again from the show (--show, default: the show\n"
-           "beside the tool). PNG frames are linked (or copied) into DIR; the chunks are left as they are.\n";
+           "beside the tool), which must be the chunks' show. PNG frames are linked (or copied) into DIR;\n"
+           "the chunks are left as they are.\n";
 }
 
 double grid_time_ms(int64_t k, int32_t fps) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "tools/democapture/capture_config.h"
 #include "tools/democapture/partial_files.h"
@@ -36,6 +37,9 @@ ePlace create_exclusive(const std::string& path, std::string& reason) {
     ::close(fd);
     return ePlace::usable;
 }
+
+// Outermost first.
+std::vector<std::string> created_folders;
 
 }  // namespace
 
@@ -77,7 +81,16 @@ ePlace prepare_out_directory(const std::string& dir, std::string& error) {
         error = "the output " + quoted(dir) + " exists and is not a directory";
         return ePlace::refused;
     }
+    std::vector<std::string> missing;  // innermost first
+    fs::path folder = fs::path(dir).lexically_normal();
+    if (!folder.has_filename()) folder = folder.parent_path();  // "out/"
+    for (; !folder.empty() && folder != folder.parent_path() && !fs::exists(folder, ec); folder = folder.parent_path()) {
+        missing.push_back(folder.string());
+    }
     fs::create_directories(dir, ec);
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (fs::is_directory(*it)) created_folders.push_back(*it);
+    }
     if (ec || !fs::is_directory(dir)) {
         error = "cannot create the output directory " + quoted(dir) + ": " + ec.message();
         return unwritable(ec.value()) ? ePlace::unwritable : ePlace::refused;
@@ -91,6 +104,11 @@ ePlace prepare_out_directory(const std::string& dir, std::string& error) {
     }
     ::unlink(probe.c_str());
     return ePlace::usable;
+}
+
+void remove_empty_created_folders() {
+    for (auto it = created_folders.rbegin(); it != created_folders.rend(); ++it) ::rmdir(it->c_str());
+    created_folders.clear();
 }
 
 ePlace prepare_video_target(const std::string& file, std::string& partial, std::string& error) {

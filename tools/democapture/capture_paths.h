@@ -19,7 +19,13 @@ bool check_show_directory(const std::string& dir, std::string& error);
 enum class ePlace { usable, refused, unwritable };
 
 // Creates dir (and its parents) when needed and proves that files can be written into it.
+// The folders it creates are remembered for remove_empty_created_folders.
 ePlace prepare_out_directory(const std::string& dir, std::string& error);
+
+// Removes the folders prepare_out_directory created in this process that are still empty,
+// innermost first: a run that ends without output (a refusal, a failure before the first
+// frame) leaves no folder behind. A folder holding anything stays.
+void remove_empty_created_folders();
 
 // Checks that a video can be written to file: its folder exists and takes files, and the name
 // is not a directory. partial receives the temporary name next to the target that the video is

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tools/democapture/capture_config.h"
+#include "tools/democapture/capture_identity.h"
 #include "tools/democapture/capture_jobs.h"
 #include "tools/democapture/capture_join.h"
 #include "tools/democapture/capture_options.h"
@@ -72,14 +73,7 @@ int join_main(const std::vector<std::string>& args) {
     return run_join(plan);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    partial_files::install();
-    follow_parent();
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && args.front() == "join") return join_main(std::vector<std::string>(args.begin() + 1, args.end()));
-
+int capture_main(const std::vector<std::string>& args) {
     const cParsedOptions parsed = parse_capture_options(args);
     if (!parsed.error.empty()) return refuse(parsed.error);
     cCaptureOptions options = parsed.options;
@@ -117,10 +111,17 @@ int main(int argc, char** argv) {
         m.height = options.height;
         m.supersample = options.supersample;
         m.crf = h264 ? options.crf : -1;
+        if (!show_identity(plan.show_dir, m.show, error)) return fail(error);
+        m.build = build_identity();
     }
     if ((h264 || master) && find_on_path(encoder_program).empty()) {
         return fail(std::string("\"") + encoder_program + "\" was not found on the PATH; it is needed for " +
                     (h264 ? "--video" : "--master"));
+    }
+    // The chunks of a video are read back with it, to be joined or taken again by a later run.
+    if (options.jobs > 1 && (h264 || master) && find_on_path(probe_program).empty()) {
+        return fail(std::string("\"") + probe_program + "\" was not found on the PATH; --jobs needs it to join " +
+                    "the chunks of a video");
     }
 
     if (png) options.out_dir = absolute_from_here(options.out_dir);
@@ -130,8 +131,8 @@ int main(int argc, char** argv) {
     const char* driver = std::getenv("SDL_VIDEODRIVER");
     if (!driver || !*driver) ::setenv("SDL_VIDEODRIVER", "offscreen", 1);
 
-    if (options.jobs > 1) return run_jobs(options, plan.show_dir);
-
+    // The output place is checked before anything is rendered, for --jobs too (whose join
+    // writes it last).
     if (png) {
         plan.out_dir = options.out_dir;
         const ePlace place = prepare_out_directory(plan.out_dir, error);
@@ -142,5 +143,24 @@ int main(int argc, char** argv) {
         if (place != ePlace::usable) return place_status(place, error);
         plan.target_slot = partial_files::hold(plan.target_partial);
     }
+    if (options.jobs > 1) {
+        if (plan.target_slot >= 0) {
+            ::unlink(plan.target_partial.c_str());
+            partial_files::release(plan.target_slot);
+        }
+        return run_jobs(options, plan.show_dir, plan.manifest);
+    }
     return run_capture(plan);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    partial_files::install();
+    follow_parent();
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const bool join = !args.empty() && args.front() == "join";
+    const int status = join ? join_main(std::vector<std::string>(args.begin() + 1, args.end())) : capture_main(args);
+    if (status != 0) remove_empty_created_folders();
+    return status;
 }

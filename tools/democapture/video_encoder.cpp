@@ -60,7 +60,8 @@ void add_tag(std::vector<std::string>& cmd, const cVideoSettings& s) {
 
 // One decision for the whole job: spawn with the default signal actions and standard output
 // redirected, and register the child for clean-up.
-bool spawn(const std::vector<std::string>& command, int stdin_fd, int stdout_fd, pid_t& pid, std::string& error) {
+bool spawn(const std::vector<std::string>& command, int stdin_fd, int stdout_fd, pid_t& pid, std::string& error,
+           bool errors_too = false) {
     const std::string program = find_on_path(command.front());
     if (program.empty()) {
         error = "\"" + command.front() + "\" was not found on the PATH; it is needed for video output";
@@ -77,6 +78,7 @@ bool spawn(const std::vector<std::string>& command, int stdin_fd, int stdout_fd,
     // The capture's standard output carries its own report; the encoder's chatter goes to
     // standard error with the other problems.
     posix_spawn_file_actions_adddup2(&actions, stdout_fd >= 0 ? stdout_fd : STDERR_FILENO, STDOUT_FILENO);
+    if (errors_too && stdout_fd >= 0) posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDERR_FILENO);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // The child starts with the default actions, not the capture's clean-up handlers.
@@ -182,8 +184,11 @@ std::vector<std::string> mux_command(const cVideoSettings& s, const std::string&
     return cmd;
 }
 
-std::string concat_list_text(const std::vector<cConcatEntry>& entries, int32_t fps) {
+std::string concat_list_text(const std::vector<cConcatEntry>& entries, int32_t fps, bool first_track_only) {
     std::string text = "ffconcat version 1.0\n";
+    // The encoder starts the output where the earliest packet of any input stream lies, mapped
+    // or not: a chunk's AAC begins with its priming, 23 ms before its pictures.
+    if (first_track_only) text += "stream\nexact_stream_id 1\n";
     for (const auto& e : entries) {
         std::string escaped;
         for (char c : e.path) escaped += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -213,14 +218,14 @@ std::string find_on_path(const std::string& program) {
     }
 }
 
-bool run_to_end(const std::vector<std::string>& command, std::string& output, std::string& error) {
+bool run_to_end(const std::vector<std::string>& command, std::string& output, std::string& error, bool errors_too) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         error = std::string("cannot make a pipe: ") + std::strerror(errno);
         return false;
     }
     pid_t pid = 0;
-    if (!spawn(command, -1, fds[1], pid, error)) {
+    if (!spawn(command, -1, fds[1], pid, error, errors_too)) {
         ::close(fds[0]);
         ::close(fds[1]);
         return false;

@@ -35,19 +35,23 @@ std::vector<std::string> master_command(const cVideoSettings& s, const std::stri
 std::vector<std::string> mux_command(const cVideoSettings& s, const std::string& concat_list, bool mkv,
                                      const std::string& output);
 
-// The text of a concat list: each file with its length in seconds.
+// The text of a concat list: each file with its length in seconds. first_track_only takes
+// track 1 of each file and nothing else (an MP4's video; a chunk's music would otherwise move
+// the whole input's start time, and the pictures with it).
 struct cConcatEntry {
     std::string path;
     int64_t frames = 0;
 };
-std::string concat_list_text(const std::vector<cConcatEntry>& entries, int32_t fps);
+std::string concat_list_text(const std::vector<cConcatEntry>& entries, int32_t fps, bool first_track_only = false);
 
 // The full path of a program found on the PATH, or empty.
 std::string find_on_path(const std::string& program);
 
 // Runs a command to its end; its standard output is collected (standard error goes where the
-// capture's goes). Returns false and says why when it could not run or did not end with 0.
-bool run_to_end(const std::vector<std::string>& command, std::string& output, std::string& error);
+// capture's goes, or with errors_too into output as well). Returns false and says why when it
+// could not run or did not end with 0.
+bool run_to_end(const std::vector<std::string>& command, std::string& output, std::string& error,
+                bool errors_too = false);
 
 class cVideoEncoder {
 public:

@@ -129,7 +129,8 @@ std::unique_ptr<cVideoSink> make_master_sink(const cVideoSettings& settings, con
 
 bool mux_pieces(const cVideoSettings& settings, const std::vector<cConcatEntry>& pieces, bool mkv,
                 const std::string& list_path, const std::string& output, std::string& error) {
-    const std::string list = concat_list_text(pieces, settings.fps);
+    // Matroska numbers no tracks for the demuxer, and its FLAC has no priming to skip.
+    const std::string list = concat_list_text(pieces, settings.fps, !mkv);
     if (!write_file_in_place(list_path, reinterpret_cast<const uint8_t*>(list.data()), list.size(), error)) return false;
     std::string ignored;
     return run_to_end(mux_command(settings, list_path, mkv, output), ignored, error);

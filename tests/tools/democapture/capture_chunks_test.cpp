@@ -1,12 +1,14 @@
 // Ranges captured apart and joined give exactly the capture of one run: PNG files byte for
 // byte (through --jobs), a lossless master frame for frame (chunks captured one by one and
 // joined in any order, and the same pixels as the PNG files), an H.264 video frame for frame
-// and its music sample for sample (through --jobs). A join refuses, naming the chunk, what
-// would not give one run's capture; --jobs keeps the finished chunks of a failed run and the
+// and its music sample for sample, at the same times (through --jobs and through a join). A
+// join refuses, naming the chunk, what would not give one run's capture (a chunk cut short, of
+// another show, of other settings); --jobs keeps the finished chunks of a failed run and the
 // same command again captures only the rest. Small pictures and a low rate keep it quick.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "capture_test_support.h"
 #include "support/temp_dir.h"
@@ -68,15 +70,46 @@ TEST(CaptureChunks, a_master_joined_from_chunks_in_any_order_has_the_frames_of_o
     EXPECT_EQ(audio, "flac\n");
 }
 
-TEST(CaptureChunks, an_h264_video_of_jobs_decodes_to_the_frames_and_music_of_one_run) {
+// Where each stream starts, then when each picture is shown, as ffprobe reads the file.
+std::string timing(const std::string& file) {
+    std::string text = run_process({"/usr/bin/ffprobe", "-v", "error", "-show_entries", "stream=codec_type,start_time",
+                                    "-of", "csv=p=0", file})
+                           .out;
+    const std::string frames = run_process({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "v:0",
+                                            "-show_entries", "frame=pts_time", "-of", "csv=p=0", file})
+                                   .out;
+    // A key frame's line ends in its side data, printed empty.
+    for (size_t at = 0, end; at < frames.size(); at = end + 1) {
+        end = std::min(frames.find('\n', at), frames.size());
+        const std::string line = frames.substr(at, frames.find_first_of(",\n", at) - at);
+        if (!line.empty()) text += line + "\n";
+    }
+    return text;
+}
+
+TEST(CaptureChunks, an_h264_video_of_jobs_or_of_a_join_has_the_frames_times_and_music_of_one_run) {
     cTempDir dir;
     // 4 s at 10 fps: two key-frame segments of 2 s, one per job.
     ASSERT_RAN(capture({"--video", dir / "one.mp4", "--from", "20000", "--to", "24000"}));
     ASSERT_RAN(capture({"--video", dir / "jobs.mp4", "--from", "20000", "--to", "24000", "--jobs", "2"}));
+    ASSERT_RAN(capture({"--video", dir / "a.mp4", "--from", "20000", "--to", "22000"}));
+    ASSERT_RAN(capture({"--video", dir / "b.mp4", "--from", "22000", "--to", "24000"}));
+    ASSERT_RAN(join({"--video", dir / "joined.mp4", dir / "a.mp4", dir / "b.mp4"}));
     const auto whole = decoded_frame_hashes(dir / "one.mp4");
     ASSERT_EQ(whole.size(), 40u);
-    EXPECT_EQ(decoded_frame_hashes(dir / "jobs.mp4"), whole);
-    EXPECT_EQ(decoded_audio_hash(dir / "jobs.mp4"), decoded_audio_hash(dir / "one.mp4"));
+    const std::string one = timing(dir / "one.mp4");
+    ASSERT_EQ(one.rfind("video,0.000000\naudio,0.000000\n0.000000\n0.100000\n", 0), 0u) << one;
+    ASSERT_EQ(count_lines(one), 42u) << one;
+    for (const char* name : {"jobs.mp4", "joined.mp4"}) {
+        EXPECT_EQ(decoded_frame_hashes(dir / name), whole) << name;
+        EXPECT_EQ(timing(dir / name), one) << name << ": the pictures are not where the sound is";
+        EXPECT_EQ(decoded_audio_hash(dir / name), decoded_audio_hash(dir / "one.mp4")) << name;
+    }
+}
+
+// The first bytes of a file, as a copy that stopped or a full disk leaves them.
+void copy_cut(const std::string& from, const std::string& to, size_t bytes) {
+    std::ofstream(to, std::ios::binary) << slurp(from).substr(0, bytes);
 }
 
 TEST(CaptureChunks, a_join_refuses_naming_the_chunk_what_would_not_give_one_run) {
@@ -87,9 +120,27 @@ TEST(CaptureChunks, a_join_refuses_naming_the_chunk_what_would_not_give_one_run)
     ASSERT_RAN(capture({"--out", dir / "big", "--from", "20300", "--to", "20600", "--size", "640x360"}));
     ASSERT_RAN(capture({"--video", dir / "v1.mp4", "--from", "20000", "--to", "20500"}));
     ASSERT_RAN(capture({"--video", dir / "v2.mp4", "--from", "20500", "--to", "21000"}));
+    ASSERT_RAN(capture({"--master", dir / "m.mkv", "--from", "20000", "--to", "20300"}));
+    make_module_off_show(built_show_dir(), dir / "other_show");
+    ASSERT_RAN(capture({"--out", dir / "other", "--from", "20300", "--to", "20600", "--show", dir / "other_show"}));
     // A chunk stopped before its end: its frames are there, its record is not.
     fs::copy(dir / "b", dir / "stopped");
     fs::remove(dir / "stopped/democapture.txt");
+    // Chunks cut short keep their records: a frame file, a master inside its header, half-way
+    // and inside its last frame, and an H.264 chunk half-way.
+    fs::copy(dir / "b", dir / "b_cut");
+    copy_cut(dir / "b/frame_000001.png", dir / "b_cut/frame_000001.png", fs::file_size(dir / "b/frame_000001.png") - 20);
+    const std::string master = slurp(dir / "m.mkv");
+    copy_cut(dir / "m.mkv", dir / "m_head.mkv", 300);
+    copy_cut(dir / "m.mkv", dir / "m_half.mkv", master.size() / 2);
+    const std::string last = run_process({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                                          "packet=pos,size", "-of", "csv=p=0", dir / "m.mkv"})
+                                 .out;
+    const size_t line = last.rfind('\n', last.size() - 2) + 1, comma = last.find(',', line);
+    ASSERT_NE(comma, std::string::npos) << last;
+    copy_cut(dir / "m.mkv", dir / "m_last.mkv",
+             std::stoul(last.substr(line, comma - line)) + std::stoul(last.substr(comma + 1)) / 2);
+    copy_cut(dir / "v1.mp4", dir / "v1_half.mp4", fs::file_size(dir / "v1.mp4") / 2);
 
     struct cCase {
         std::vector<std::string> args;
@@ -104,6 +155,13 @@ TEST(CaptureChunks, a_join_refuses_naming_the_chunk_what_would_not_give_one_run)
         {{"--video", dir / "j.mp4", dir / "v1.mp4", dir / "v2.mp4"}, "v2.mp4\" starts at 20500 ms, between two key"},
         {{"--master", dir / "j.mkv", dir / "v1.mp4"}, "v1.mp4"},
         {{"--out", dir / "a", dir / "a", dir / "b"}, "is one of the chunks"},
+        {{"--out", dir / "j", dir / "a", dir / "b_cut"}, "b_cut\" is damaged: frame_000001.png"},
+        {{"--master", dir / "j.mkv", dir / "m_head.mkv"}, "m_head.mkv\""},
+        {{"--master", dir / "j.mkv", dir / "m_half.mkv"}, "m_half.mkv\" is damaged"},
+        {{"--master", dir / "j.mkv", dir / "m_last.mkv"}, "m_last.mkv\" is damaged"},
+        {{"--video", dir / "j.mp4", dir / "v1_half.mp4"}, "v1_half.mp4\" is damaged"},
+        {{"--out", dir / "j", dir / "a", dir / "other"}, "other\" were captured differently (different shows"},
+        {{"--video", dir / "j.mp4", "--show", dir / "other_show", dir / "v1.mp4"}, "other_show\""},
     };
     for (const cCase& c : cases) {
         const cProcessResult run = join(c.args);
@@ -112,6 +170,7 @@ TEST(CaptureChunks, a_join_refuses_naming_the_chunk_what_would_not_give_one_run)
         EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(dir / "j")) << c.named;
         EXPECT_FALSE(fs::exists(dir / "j.mp4")) << c.named;
+        EXPECT_FALSE(fs::exists(dir / "j.mkv")) << c.named;
     }
     EXPECT_EQ(files_in(dir / "a").size(), 4u) << "a refused join changed a chunk";
 }

@@ -293,6 +293,8 @@ TEST(RangeRecord, reads_back_what_it_writes_in_both_forms_and_refuses_damage) {
     m.height = 1080;
     m.supersample = 2;
     m.crf = 23;
+    m.show = "4eacb885";
+    m.build = "a8271ea1";
     for (char separator : {'\n', ';'}) {
         cRangeManifest back;
         std::string error;
@@ -300,7 +302,8 @@ TEST(RangeRecord, reads_back_what_it_writes_in_both_forms_and_refuses_damage) {
         EXPECT_EQ(manifest_text(back, '\n'), manifest_text(m, '\n'));
     }
     EXPECT_EQ(manifest_text(m, ';'), "democapture-range 1;output=h264;fps=60;first_frame=1200;frames=360;"
-                                     "from_ms=20000;to_ms=26000;size=1920x1080;supersample=2;crf=23");
+                                     "from_ms=20000;to_ms=26000;size=1920x1080;supersample=2;crf=23;show=4eacb885;"
+                                     "build=a8271ea1");
     cRangeManifest back;
     std::string error;
     EXPECT_FALSE(parse_manifest("output=png;fps=60", back, error));  // no magic line
@@ -308,8 +311,13 @@ TEST(RangeRecord, reads_back_what_it_writes_in_both_forms_and_refuses_damage) {
                                 "size=4x4;supersample=1",
                                 back, error));
     EXPECT_FALSE(parse_manifest("democapture-range 1;output=png;fps=60;first_frame=0;frames=0;from_ms=0;to_ms=1;"
+                                "size=4x4;supersample=1;show=ab;build=cd",
+                                back, error));
+    // A record that names no show and build cannot vouch for joining with another.
+    EXPECT_FALSE(parse_manifest("democapture-range 1;output=png;fps=60;first_frame=0;frames=1;from_ms=0;to_ms=1;"
                                 "size=4x4;supersample=1",
                                 back, error));
+    EXPECT_NE(error.find("which show and build"), std::string::npos) << error;
     cRangeManifest other = m;
     EXPECT_EQ(manifest_mismatch(m, other), "");
     other.first_frame = 99;  // the range is not a setting
@@ -319,6 +327,12 @@ TEST(RangeRecord, reads_back_what_it_writes_in_both_forms_and_refuses_damage) {
     other = m;
     other.width = 1280;
     EXPECT_NE(manifest_mismatch(m, other).find("sizes 1920x1080 and 1280x1080"), std::string::npos);
+    other = m;
+    other.show = "4eacb886";
+    EXPECT_NE(manifest_mismatch(m, other).find("different shows"), std::string::npos);
+    other = m;
+    other.build = "a8271ea2";
+    EXPECT_NE(manifest_mismatch(m, other).find("different builds"), std::string::npos);
 }
 
 // A compressor that takes longer for earlier frames, so that they finish out of order.

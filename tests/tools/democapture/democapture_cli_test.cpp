@@ -144,9 +144,16 @@ TEST(DemoCaptureRefusals, bad_arguments_end_with_status_2_one_line_and_nothing_w
         {"--out", out, "--supersample", "5"},
         {"--out", out, "--jobs", "0"},
         {"--out", out, "--from", "20000", "--to", "20090", "--jobs", "7"},  // six frames
-        // Beyond the GL implementation's limits: refused at start, before the show's window.
+        // Beyond the GL implementation's limits: refused at start, before the show's window,
+        // and the folders made for the frames go again.
         {"--out", out, "--size", "7680x4320", "--supersample", "4"},
+        {"--out", dir / "new/frames", "--size", "7680x4320", "--supersample", "4"},
+        // --jobs refuses what its join would, before a chunk is captured.
+        {"--out", file, "--jobs", "2", "--from", "20000", "--to", "20200"},
+        {"--video", out, "--jobs", "2", "--from", "20000", "--to", "20200"},
+        {"--out", dir / "new/frames", "--size", "7680x4320", "--supersample", "4", "--jobs", "2"},
     };
+    const auto before = files_in(dir / "");
     for (const auto& args : cases) {
         const cProcessResult run = run_democapture(args);
         const std::string what = joined(args);
@@ -156,6 +163,7 @@ TEST(DemoCaptureRefusals, bad_arguments_end_with_status_2_one_line_and_nothing_w
         EXPECT_NE(run.err.find("democapture"), std::string::npos) << what;
         EXPECT_EQ(run.out, "") << what;
         EXPECT_TRUE(files_in(out).empty()) << what << " left: " << joined(files_in(out));
+        EXPECT_EQ(files_in(dir / ""), before) << what << " left: " << joined(files_in(dir / ""));
         EXPECT_EQ(slurp(file), "not a folder") << what;
     }
     EXPECT_EQ(files_in(empty_show + "/bin").size(), 0u);
@@ -175,6 +183,17 @@ TEST(DemoCaptureRefusals, a_missing_encoder_or_an_unwritable_place_fails_with_st
         EXPECT_NE(run.err.find("\"ffmpeg\" was not found on the PATH"), std::string::npos) << run.err;
         EXPECT_TRUE(files_in(out).empty()) << joined(files_in(out));
     }
+    // The chunks of --jobs are read back with ffprobe: without it nothing is captured.
+    fs::create_directories(dir / "encoder_only");
+    fs::create_symlink("/usr/bin/ffmpeg", dir / "encoder_only/ffmpeg");
+    cProcessOptions no_probe;
+    no_probe.env = {"PATH=" + (dir / "encoder_only")};
+    const cProcessResult jobs =
+        run_democapture({"--video", out + "/v.mp4", "--jobs", "2", "--from", "20000", "--to", "20200"}, no_probe);
+    EXPECT_TRUE(jobs.exited && jobs.status == 1) << jobs.status << " " << jobs.err;
+    EXPECT_EQ(count_lines(jobs.err), 1u) << jobs.err;
+    EXPECT_NE(jobs.err.find("\"ffprobe\" was not found on the PATH"), std::string::npos) << jobs.err;
+    EXPECT_TRUE(files_in(out).empty()) << joined(files_in(out));
     if (!can_mount_privately()) GTEST_SKIP() << "no private mounts here: the read-only file system is not tried";
     // A read-only file system, mounted in a namespace of the test's own.
     cProcessOptions options;
@@ -277,6 +296,8 @@ TEST(DemoCaptureRefusals, an_interrupted_png_capture_keeps_its_finished_frames) 
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
+    EXPECT_NE(run_democapture({"--help"}).out.find("Ctrl-C ends it by its signal (status 130"), std::string::npos)
+        << "the help tells the status a shell sees";
     const auto names = files_in(out);
     for (size_t i = 0; i < names.size(); ++i) {
         EXPECT_EQ(names[i], range_frame_name(static_cast<int64_t>(i))) << "no record, no partial file, no gap";
