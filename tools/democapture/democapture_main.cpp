@@ -118,9 +118,11 @@ int main(int argc, char** argv) {
         m.supersample = options.supersample;
         m.crf = h264 ? options.crf : -1;
     }
-    if ((h264 || master) && find_on_path(encoder_program).empty()) {
-        return fail(std::string("\"") + encoder_program + "\" was not found on the PATH; it is needed for " +
-                    (h264 ? "--video" : "--master"));
+    for (const char* program : {encoder_program, probe_program}) {
+        if ((h264 || master) && find_on_path(program).empty()) {
+            return fail(std::string("\"") + program + "\" was not found on the PATH; it is needed for " +
+                        (h264 ? "--video" : "--master"));
+        }
     }
 
     if (png) options.out_dir = absolute_from_here(options.out_dir);
