@@ -18,6 +18,7 @@
 #include "tools/democapture/capture_options.h"
 #include "tools/democapture/capture_paths.h"
 #include "tools/democapture/capture_session.h"
+#include "tools/democapture/earlier_frames.h"
 #include "tools/democapture/frame_layout.h"
 #include "tools/democapture/partial_files.h"
 #include "tools/democapture/video_encoder.h"
@@ -132,6 +133,13 @@ int main(int argc, char** argv) {
     const char* driver = std::getenv("SDL_VIDEODRIVER");
     if (!driver || !*driver) ::setenv("SDL_VIDEODRIVER", "offscreen", 1);
 
+    // A range into a folder of an earlier, longer one: its later frames must not stay.
+    if (png && plan.is_range) {
+        std::string note;
+        const ePlace place = clear_earlier_frames(options.out_dir, plan.manifest.frames, note, error);
+        if (place != ePlace::usable) return place_status(place, error);
+        if (!note.empty()) std::cout << "# note: democapture: " << note << std::endl;
+    }
     if (options.jobs > 1) return run_jobs(options, plan.show_dir);
 
     if (png) {
