@@ -287,7 +287,8 @@ std::string capture_usage() {
            "  --crf N           H.264 quality, 0 (best) to " + std::to_string(max_crf) + " (default " +
            std::to_string(default_crf) + "); only with --video\n"
            "  --at MS,...       single frames at these times, each after the frame one step before it\n"
-           "  --jobs N          capture the range in N processes at once, then join the chunks (their\n"
+           "  --jobs N          capture the range in N processes at once (at most one per core this\n"
+           "                    capture may use), then join the chunks (their\n"
            "                    files stay in TARGET" + std::string(chunks_suffix) +
            "/ until the join is done). A video is split\n"
            "                    at its key frames, every " + std::to_string(video_segment_seconds) +

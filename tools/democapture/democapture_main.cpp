@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tools/democapture/capture_config.h"
+#include "tools/democapture/capture_cores.h"
 #include "tools/democapture/capture_jobs.h"
 #include "tools/democapture/capture_join.h"
 #include "tools/democapture/capture_options.h"
@@ -100,8 +100,8 @@ int main(int argc, char** argv) {
     plan.crf = options.crf;
     plan.stats = options.stats;
     plan.measure = options.measure;
-    plan.threads = options.threads > 0 ? options.threads
-                                       : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+    const int32_t cores = usable_cores();
+    plan.threads = options.threads > 0 ? options.threads : cores;
     if (!options.at_ms.empty()) {
         plan.steps = single_steps(options.at_ms, options.fps);
     } else {
@@ -138,6 +138,11 @@ int main(int argc, char** argv) {
         std::string note;
         const ePlace place = clear_earlier_frames(options.out_dir, plan.manifest.frames, note, error);
         if (place != ePlace::usable) return place_status(place, error);
+        if (!note.empty()) std::cout << "# note: democapture: " << note << std::endl;
+    }
+    if (options.jobs > 1) {
+        std::string note;
+        options.jobs = useful_jobs(options.jobs, cores, note);
         if (!note.empty()) std::cout << "# note: democapture: " << note << std::endl;
     }
     if (options.jobs > 1) return run_jobs(options, plan.show_dir);

@@ -3,9 +3,10 @@
 // joined in any order, and the same pixels as the PNG files) with, in each, the whole music's
 // decode at its times, an H.264 video frame for frame and its music sample for sample (through
 // --jobs). A join refuses, naming the chunk, what would not give one run's capture; --jobs keeps
-// the finished chunks of a failed run and the same command again captures only the rest. Small
-// pictures and a low rate keep it quick.
+// the finished chunks of a failed run and the same command again captures only the rest, and
+// starts no more processes than the cores it may use. Small pictures and a low rate keep it quick.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <filesystem>
 
@@ -177,6 +178,25 @@ TEST(CaptureChunks, jobs_keep_the_finished_chunks_of_a_failed_run_and_the_same_c
     ASSERT_RAN(capture({"--master", dir / "one.mkv", "--from", "20000", "--to", "21000"}));
     EXPECT_EQ(decoded_frame_hashes(dir / "show.mkv"), decoded_frame_hashes(dir / "one.mkv"));
     EXPECT_TRUE(master_music(dir / "show.mkv") == whole_decode(882000, 926100)) << "the sound of the jobs' master";
+}
+
+TEST(CaptureChunks, jobs_beyond_the_cores_this_capture_may_use_run_fewer_processes_and_say_so) {
+    cTempDir dir;
+    // Held to one processor, two processes could only take turns on it: one runs, no chunks.
+    cProcessOptions options;
+    options.unset_env = {"DISPLAY", "SDL_VIDEODRIVER"};
+    options.timeout_seconds = 600;
+    const cProcessResult run = run_process({"/usr/bin/taskset", "-c", std::to_string(::sched_getcpu()),
+                                            democapture_path(), "--size", "320x180", "--fps", "10", "--master",
+                                            dir / "show.mkv", "--from", "20000", "--to", "20300", "--jobs", "2"},
+                                           options);
+    ASSERT_RAN(run);
+    EXPECT_NE(run.out.find("# note: democapture: --jobs 2 runs as one process: this capture may use 1 core"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.err.find("chunk"), std::string::npos) << run.err;
+    EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"show.mkv"});
+    EXPECT_EQ(decoded_frame_hashes(dir / "show.mkv").size(), 3u);
 }
 
 }  // namespace
