@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "tools/democapture/capture_config.h"
 #include "tools/democapture/capture_manifest.h"
@@ -49,29 +50,22 @@ int64_t recorded_frames(const std::string& dir) {
     return parse_manifest(text.str(), manifest, ignored) ? manifest.frames : 0;
 }
 
-// The numbers of the frame files in dir from `from` on, and how many of them there are.
-struct cSpan {
-    int64_t count = 0;
-    int64_t first = 0;
-    int64_t last = -1;
-};
-cSpan frames_from(const std::string& dir, int64_t from) {
-    cSpan span;
+// The numbers of the frame files in dir from `from` on, highest first.
+std::vector<int64_t> frames_from(const std::string& dir, int64_t from) {
+    std::vector<int64_t> found;
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         const int64_t n = frame_number(it->path().filename().string());
         std::error_code kind;
-        if (n < from || it->is_directory(kind)) continue;
-        span.first = span.count == 0 ? n : std::min(span.first, n);
-        span.last = std::max(span.last, n);
-        ++span.count;
+        if (n >= from && !it->is_directory(kind)) found.push_back(n);
     }
-    return span;
+    std::sort(found.rbegin(), found.rend());
+    return found;
 }
 
-std::string span_text(const cSpan& span) {
-    return span.count == 1 ? range_frame_name(span.first)
-                           : range_frame_name(span.first) + " to " + range_frame_name(span.last);
+std::string span_text(const std::vector<int64_t>& numbers) {
+    return numbers.size() == 1 ? range_frame_name(numbers.front())
+                               : range_frame_name(numbers.back()) + " to " + range_frame_name(numbers.front());
 }
 
 }  // namespace
@@ -80,19 +74,21 @@ ePlace clear_earlier_frames(const std::string& dir, int64_t frames, std::string&
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) return ePlace::usable;
     const int64_t recorded = recorded_frames(dir);
-    const cSpan beyond = frames_from(dir, frames);
-    if (beyond.count == 0) return ePlace::usable;
-    const cSpan unrecorded = frames_from(dir, std::max(frames, recorded));
-    if (unrecorded.count > 0) {
-        error = "the output " + quoted(dir) + " holds " + std::to_string(unrecorded.count) + " frame file" +
-                (unrecorded.count == 1 ? "" : "s") + " (" + span_text(unrecorded) +
-                ") past the " + std::to_string(frames) + " frames of the new range that no finished capture recorded (a stopped capture's, or files of your own); they would "
-                "stand beside the new frames as if they belonged to them: move them away or choose another folder";
+    const std::vector<int64_t> beyond = frames_from(dir, frames);
+    if (beyond.empty()) return ePlace::usable;
+    const std::vector<int64_t> unrecorded = frames_from(dir, std::max(frames, recorded));
+    if (!unrecorded.empty()) {
+        error = "the output " + quoted(dir) + " holds " + std::to_string(unrecorded.size()) + " frame file" +
+                (unrecorded.size() == 1 ? "" : "s") + " (" + span_text(unrecorded) +
+                ") past the " + std::to_string(frames) +
+                " frames of the new range that no finished capture recorded (a stopped capture's, or files of "
+                "your own); they would stand beside the new frames as if they belonged to them: move them away "
+                "or choose another folder";
         return ePlace::refused;
     }
     // The highest first, the record last: stopped half-way, the record still counts what is left,
     // and the same command again removes the rest.
-    for (int64_t n = beyond.last; n >= frames; --n) {
+    for (int64_t n : beyond) {
         const std::string path = (fs::path(dir) / range_frame_name(n)).string();
         if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
             error = "cannot remove " + quoted(path) + ", a frame of the earlier capture in " + quoted(dir) +
@@ -105,7 +101,7 @@ ePlace clear_earlier_frames(const std::string& dir, int64_t frames, std::string&
         error = "cannot remove " + quoted(record) + ", the record of the earlier capture: " + std::strerror(errno);
         return ePlace::unwritable;
     }
-    note = "removed " + std::to_string(beyond.count) + " frame" + (beyond.count == 1 ? "" : "s") + " (" +
+    note = "removed " + std::to_string(beyond.size()) + " frame" + (beyond.size() == 1 ? "" : "s") + " (" +
            span_text(beyond) + ") of the earlier capture of " + std::to_string(recorded) + " frames in " +
            quoted(dir) + ", past the " + std::to_string(frames) + " frames of the new range";
     return ePlace::usable;
