@@ -6,8 +6,11 @@
 // may share it).
 // Then reading back and encoding alone (one frame rendered, read back and encoded as every
 // frame), as a machine where rendering costs nothing would see it, for 1, 2 and 4 PNG threads.
+// Last, --jobs 1, 2 and 4 against one process for a master and an H.264 video: whole runs, from
+// start to the joined file, with the processes --jobs really started and the ratio to one process.
 //   capture_bench [FROM_MS TO_MS]      (default 48000 52000: words, glow and the tunnel)
-// Each figure is one run of democapture --stats; the machine's load is printed with them.
+//   capture_bench jobs [FROM_MS TO_MS] (the --jobs table alone)
+// Each figure is one run of democapture; the machine's load is printed with them.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +26,7 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 extern char** environ;
@@ -119,11 +123,63 @@ std::string load_average() {
     return one + " " + five + " " + fifteen;
 }
 
+// The processes a --jobs run started: its "capturing N chunks" line, else one.
+int processes_of(const std::string& out) {
+    const std::string mark = "# democapture: capturing ";
+    const size_t at = out.find(mark);
+    return at == std::string::npos ? 1 : std::atoi(out.c_str() + at + mark.size());
+}
+
+// Whole runs of each output in one process and with --jobs 1, 2 and 4, each timed from start
+// to the finished file: start-ups, chunks and the join included.
+int jobs_table(const std::string& tool, const std::string& work, const std::string& from, const std::string& to,
+               int cores) {
+    std::printf("\n# --jobs against one process, music %s to %s ms at 1280x720 and 60 fps, whole runs (start-ups,\n"
+                "# chunks and join included). \"ratio\": one process's time over this run's; above 1 is faster.\n"
+                "# \"processes\": what --jobs started (never more than the cores it may use; an H.264 video\n"
+                "# splits only at its key frames). \"free\" and \"load\": the machine just before the run.\n",
+                from.c_str(), to.c_str());
+    std::printf("# %-8s %-6s %9s %9s %7s %6s %6s\n", "output", "jobs", "processes", "seconds", "ratio", "free", "load");
+    int status = 0;
+    for (const auto& [name, option, file] :
+         {std::tuple<const char*, const char*, const char*>{"master", "--master", "/jobs.mkv"},
+          {"H.264", "--video", "/jobs.mp4"}}) {
+        double one = -1;
+        for (int jobs : {0, 1, 2, 4}) {
+            std::vector<std::string> args = {tool, option, work + file, "--from", from, "--to", to};
+            if (jobs > 0) args.insert(args.end(), {"--jobs", std::to_string(jobs)});
+            const double available = available_cores(cores);
+            std::ifstream in("/proc/loadavg");
+            std::string load;
+            in >> load;
+            const auto start = std::chrono::steady_clock::now();
+            const cRun run = run_tool(args);
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            std::error_code ignored;
+            std::filesystem::remove(work + file, ignored);
+            if (run.status != 0) {
+                status = 1;
+                std::printf("  %-8s %-6s failed with status %d\n", name, jobs ? std::to_string(jobs).c_str() : "-",
+                            run.status);
+                continue;
+            }
+            if (jobs == 0) one = seconds;
+            std::printf("  %-8s %-6s %9d %8.2fs %7.2f %6.2f %6s\n", name,
+                        jobs ? std::to_string(jobs).c_str() : "one", processes_of(run.out), seconds,
+                        one > 0 ? one / seconds : 0.0, available, load.c_str());
+            std::fflush(stdout);
+        }
+    }
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string from = argc > 2 ? argv[1] : "48000";
-    const std::string to = argc > 2 ? argv[2] : "52000";
+    const bool jobs_only = argc > 1 && std::string(argv[1]) == "jobs";
+    const int first = jobs_only ? 2 : 1;
+    const std::string from = argc > first + 1 ? argv[first] : "48000";
+    const std::string to = argc > first + 1 ? argv[first + 1] : "52000";
     const std::string tool = std::string(DEMO_TOOLS_DIR) + "/democapture";
     char pattern[] = "/tmp/capture-bench-XXXXXX";
     const char* made = ::mkdtemp(pattern);
@@ -133,6 +189,14 @@ int main(int argc, char** argv) {
     }
     const std::string work = made;
     const double cores = std::max(1u, std::thread::hardware_concurrency());
+    if (jobs_only) {
+        std::printf("# capture bench, %g cores, load %s\n", cores, load_average().c_str());
+        const int status = jobs_table(tool, work, from, to, static_cast<int>(cores));
+        std::printf("# load at the end: %s\n", load_average().c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(work, ignored);
+        return status;
+    }
     std::printf("# capture throughput, music %s to %s ms at 60 fps, %g cores, load %s\n", from.c_str(), to.c_str(),
                 cores, load_average().c_str());
     std::printf("# limit: the cores' time over the processor time of rendering a frame (rendering alone) plus\n"
@@ -201,6 +265,7 @@ int main(int argc, char** argv) {
         if (f.fps < 0) status = 1;
         std::printf("  %-18s %8.2f %9.1f ms %6.2f\n", name, f.fps, f.cpu_encode, available);
     }
+    if (jobs_table(tool, work, from, to, core_count) != 0) status = 1;
     std::printf("# load at the end: %s\n", load_average().c_str());
     std::error_code ignored;
     std::filesystem::remove_all(work, ignored);

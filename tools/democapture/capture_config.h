@@ -29,6 +29,9 @@ constexpr int32_t default_fps = 60;
 constexpr int32_t max_fps = 240;
 constexpr int64_t default_from_ms = 0;
 constexpr int64_t default_to_ms = host_constants::show_end_ms;
+// The player shows the show until its clock reads past this millisecond; later frames would
+// be black, so a capture takes no frame after it.
+constexpr int64_t show_end_ms = host_constants::show_end_ms;
 // No show is a day long; the bound keeps every frame count and time far from overflow.
 constexpr int64_t max_time_ms = 24LL * 60 * 60 * 1000;
 
@@ -77,6 +80,17 @@ constexpr const char* master_pixel_format = "bgr0";
 constexpr const char* master_level = "3";
 constexpr const char* master_slices = "4";
 constexpr const char* master_audio_codec = "flac";
+// FLAC keeps 24 bits of the decoder's samples; fixed, so no encoder's preference changes them.
+constexpr const char* master_audio_sample_format = "s32";
+// The master's pixels are the rendered ones, as a screen shows them: sRGB, which has the
+// BT.709 primaries and its own transfer curve, stored as RGB (no matrix) at full range. Tagged,
+// so that a player or an editor converts them right instead of guessing.
+constexpr const char* master_color_primaries = "bt709";
+constexpr const char* master_color_transfer = "iec61966-2-1";
+constexpr const char* master_color_space = "rgb";
+constexpr const char* master_color_range = "pc";
+// No music has more samples per second than this; a probe that says otherwise is misread.
+constexpr int64_t max_music_rate = 768000;
 // A larger pipe lets the renderer run a frame ahead of the encoder.
 constexpr int32_t encoder_pipe_bytes = 1 << 20;
 

@@ -192,6 +192,12 @@ cParsedOptions parse_capture_options(const std::vector<std::string>& args) {
         if (from_given || to_given) return fail("--at renders single frames: leave out --from and --to");
         if (jobs_given) return fail("--at renders single frames in one process: leave out --jobs");
         if (o.measure != eMeasure::none) return fail("--measure takes a range, not --at");
+        for (int64_t t : o.at_ms) {
+            if (t > show_end_ms) {
+                return fail("--at " + std::to_string(t) + " is past the end of the show at " +
+                            std::to_string(show_end_ms) + " ms, where the frames are black");
+            }
+        }
         return result;
     }
     if (o.from_ms >= o.to_ms) {
@@ -203,6 +209,14 @@ cParsedOptions parse_capture_options(const std::vector<std::string>& args) {
         std::snprintf(step, sizeof step, "%.3f", 1000.0 / o.fps);
         return fail("--from " + std::to_string(o.from_ms) + " --to " + std::to_string(o.to_ms) + " holds no frame at " +
                     std::to_string(o.fps) + " fps (frames are " + step + " ms apart)");
+    }
+    // The last frame's time, in the whole milliseconds the show's clock reads.
+    const int64_t last_ms = grid_split_ms(grid_frame_at(o.from_ms, o.fps) + frames - 1, o.fps);
+    if (last_ms > show_end_ms) {
+        return fail("--from " + std::to_string(o.from_ms) + " --to " + std::to_string(o.to_ms) +
+                    " goes past the end of the show at " + std::to_string(show_end_ms) +
+                    " ms, where the frames are black: end the range at " + std::to_string(show_end_ms) +
+                    " ms or before");
     }
     if (o.jobs > frames) {
         return fail("--jobs " + std::to_string(o.jobs) + " is more than the " + std::to_string(frames) +
@@ -258,7 +272,8 @@ std::string capture_usage() {
            "  --video FILE      an H.264 MP4 in yuv420p with the music of the range (needs ffmpeg)\n"
            "  --master FILE     a lossless master: FFV1 (RGB, exact) with the music as FLAC, in Matroska\n"
            "  --from MS         start of the range in milliseconds of music (default 0)\n"
-           "  --to MS           end of the range, not included (default " + d + ", the end of the show)\n"
+           "  --to MS           end of the range, not included (default " + d + ", the end of the show;\n"
+           "                    no frame after it is taken)\n"
            "  --fps N           frames per second, 1 to " + std::to_string(max_fps) + " (default " +
            std::to_string(default_fps) + ")\n"
            "  --size WxH        picture size, " + size_text(min_width, min_height) + " to " +
@@ -272,7 +287,8 @@ std::string capture_usage() {
            "  --crf N           H.264 quality, 0 (best) to " + std::to_string(max_crf) + " (default " +
            std::to_string(default_crf) + "); only with --video\n"
            "  --at MS,...       single frames at these times, each after the frame one step before it\n"
-           "  --jobs N          capture the range in N processes at once, then join the chunks (their\n"
+           "  --jobs N          capture the range in N processes at once (at most one per core this\n"
+           "                    capture may use), then join the chunks (their\n"
            "                    files stay in TARGET" + std::string(chunks_suffix) +
            "/ until the join is done). A video is split\n"
            "                    at its key frames, every " + std::to_string(video_segment_seconds) +

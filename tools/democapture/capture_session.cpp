@@ -151,6 +151,15 @@ int run_capture(cCapturePlan& plan) {
         report_error("the show's music could not be loaded, and without it there is no clock to set");
         return 1;
     }
+    // The clock cannot go past the music: a frame later than its end would show the end.
+    const double music_ms = host->sound.length_ms();
+    for (const auto& step : plan.steps) {
+        if (step.time_ms < music_ms) continue;
+        report_error("the frame at " + std::to_string(static_cast<int64_t>(step.time_ms)) +
+                     " ms is past the end of the show's music at " + std::to_string(static_cast<int64_t>(music_ms)) +
+                     " ms, where the show's clock stops; capture an earlier " + (plan.is_range ? "range" : "time"));
+        return 2;
+    }
     if (gl_out_of_memory()) {
         report_error("the GL implementation ran out of memory for the render targets of a " +
                      size_text(render_w, render_h) + " render; choose a smaller --size or --supersample");
@@ -176,6 +185,11 @@ int run_capture(cCapturePlan& plan) {
     video.first_frame = plan.manifest.first_frame;
     video.frames = plan.manifest.frames;
     video.tag = manifest_text(plan.manifest, ';');
+    // Read before the first frame, so that music the encoder cannot read stops nothing half-way.
+    if ((h264 || master) && !probe_music_rate(video.music, video.music_rate, error)) {
+        report_error(error);
+        return 1;
+    }
     std::unique_ptr<iFrameSink> png_sink;
     std::unique_ptr<cVideoSink> video_sink;
     int work_slot = -1;

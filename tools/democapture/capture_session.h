@@ -50,6 +50,7 @@ std::vector<cCaptureStep> range_steps(int64_t from_ms, int64_t to_ms, int32_t fp
 // the time is a frame of it).
 std::vector<cCaptureStep> single_steps(const std::vector<int64_t>& times_ms, int32_t fps);
 
-// Runs the plan; returns the process status (0 done, 1 failed, 2 a size the GL cannot hold).
+// Runs the plan; returns the process status (0 done, 1 failed, 2 a size the GL cannot hold or a
+// frame past the end of the music).
 // The current directory becomes the show directory.
 int run_capture(cCapturePlan& plan);

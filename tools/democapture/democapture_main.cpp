@@ -9,16 +9,17 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tools/democapture/capture_config.h"
+#include "tools/democapture/capture_cores.h"
 #include "tools/democapture/capture_identity.h"
 #include "tools/democapture/capture_jobs.h"
 #include "tools/democapture/capture_join.h"
 #include "tools/democapture/capture_options.h"
 #include "tools/democapture/capture_paths.h"
 #include "tools/democapture/capture_session.h"
+#include "tools/democapture/earlier_frames.h"
 #include "tools/democapture/frame_layout.h"
 #include "tools/democapture/partial_files.h"
 #include "tools/democapture/video_encoder.h"
@@ -93,8 +94,8 @@ int capture_main(const std::vector<std::string>& args) {
     plan.crf = options.crf;
     plan.stats = options.stats;
     plan.measure = options.measure;
-    plan.threads = options.threads > 0 ? options.threads
-                                       : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+    const int32_t cores = usable_cores();
+    plan.threads = options.threads > 0 ? options.threads : cores;
     if (!options.at_ms.empty()) {
         plan.steps = single_steps(options.at_ms, options.fps);
     } else {
@@ -114,14 +115,11 @@ int capture_main(const std::vector<std::string>& args) {
         if (!show_identity(plan.show_dir, m.show, error)) return fail(error);
         m.build = build_identity();
     }
-    if ((h264 || master) && find_on_path(encoder_program).empty()) {
-        return fail(std::string("\"") + encoder_program + "\" was not found on the PATH; it is needed for " +
-                    (h264 ? "--video" : "--master"));
-    }
-    // The chunks of a video are read back with it, to be joined or taken again by a later run.
-    if (options.jobs > 1 && (h264 || master) && find_on_path(probe_program).empty()) {
-        return fail(std::string("\"") + probe_program + "\" was not found on the PATH; --jobs needs it to join " +
-                    "the chunks of a video");
+    for (const char* program : {encoder_program, probe_program}) {
+        if ((h264 || master) && find_on_path(program).empty()) {
+            return fail(std::string("\"") + program + "\" was not found on the PATH; it is needed for " +
+                        (h264 ? "--video" : "--master"));
+        }
     }
 
     if (png) options.out_dir = absolute_from_here(options.out_dir);
@@ -131,6 +129,18 @@ int capture_main(const std::vector<std::string>& args) {
     const char* driver = std::getenv("SDL_VIDEODRIVER");
     if (!driver || !*driver) ::setenv("SDL_VIDEODRIVER", "offscreen", 1);
 
+    // A range into a folder of an earlier, longer one: its later frames must not stay.
+    if (png && plan.is_range) {
+        std::string note;
+        const ePlace place = clear_earlier_frames(options.out_dir, plan.manifest.frames, note, error);
+        if (place != ePlace::usable) return place_status(place, error);
+        if (!note.empty()) std::cout << "# note: democapture: " << note << std::endl;
+    }
+    if (options.jobs > 1) {
+        std::string note;
+        options.jobs = useful_jobs(options.jobs, cores, note);
+        if (!note.empty()) std::cout << "# note: democapture: " << note << std::endl;
+    }
     // The output place is checked before anything is rendered, for --jobs too (whose join
     // writes it last).
     if (png) {

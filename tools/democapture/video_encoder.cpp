@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,9 +50,21 @@ std::vector<std::string> raw_input(const cVideoSettings& s) {
             "-framerate", std::to_string(s.fps), "-i", "pipe:0"};
 }
 
+// The music is decoded from its start, never from a seek point, and cut by the filter of the
+// audio output (add_music_output).
 void add_music_input(std::vector<std::string>& cmd, const cVideoSettings& s) {
-    // Seeking an input decodes up to the point, so the cut is sample-exact.
-    cmd.insert(cmd.end(), {"-ss", music_start_text(s), "-t", music_length_text(s), "-i", s.music});
+    cmd.insert(cmd.end(), {"-i", s.music});
+}
+
+// mkv: the master's FLAC, 24 bits of the decoder's samples (the sample format is fixed, not
+// left to the encoder's preference); else AAC.
+void add_music_output(std::vector<std::string>& cmd, const cVideoSettings& s, bool mkv) {
+    cmd.insert(cmd.end(), {"-filter:a", music_cut_filter(s)});
+    if (mkv) {
+        cmd.insert(cmd.end(), {"-c:a", master_audio_codec, "-sample_fmt", master_audio_sample_format});
+    } else {
+        cmd.insert(cmd.end(), {"-c:a", audio_codec, "-b:a", audio_bitrate});
+    }
 }
 
 void add_tag(std::vector<std::string>& cmd, const cVideoSettings& s) {
@@ -122,13 +135,35 @@ bool wait_for(pid_t pid, const std::string& what, std::string& error) {
 
 }  // namespace
 
-std::string music_start_text(const cVideoSettings& s) {
-    return microseconds_text(frame_microseconds(s.first_frame, s.fps));
+int64_t music_sample_at(int64_t grid_frame, int32_t fps, int32_t rate) {
+    return grid_frame * rate / fps;
 }
 
-std::string music_length_text(const cVideoSettings& s) {
-    return microseconds_text(frame_microseconds(s.first_frame + s.frames, s.fps) -
-                             frame_microseconds(s.first_frame, s.fps));
+std::string music_cut_filter(const cVideoSettings& s) {
+    const std::string first = std::to_string(music_sample_at(s.first_frame, s.fps, s.music_rate));
+    const std::string end = std::to_string(music_sample_at(s.first_frame + s.frames, s.fps, s.music_rate));
+    // Samples are counted from the decoder's first, whatever the file's timestamps say; the
+    // padding only adds silence past the music's end.
+    return "apad=whole_len=" + end + ",atrim=start_sample=" + first + ":end_sample=" + end + ",asetpts=N/SR/TB";
+}
+
+bool probe_music_rate(const std::string& music, int32_t& rate, std::string& error) {
+    std::string text;
+    if (!run_to_end({probe_program, "-v", "error", "-select_streams", "a:0", "-show_entries", "stream=sample_rate",
+                     "-of", "default=noprint_wrappers=1:nokey=1", music},
+                    text, error)) {
+        error = "cannot read the sample rate of the music \"" + music + "\": " + error;
+        return false;
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    int64_t value = 0;
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || ptr != text.data() + text.size() || value <= 0 || value > max_music_rate) {
+        error = "the music \"" + music + "\" has no audio stream with a sample rate (\"" + text + "\")";
+        return false;
+    }
+    rate = static_cast<int32_t>(value);
+    return true;
 }
 
 std::vector<std::string> h264_segment_command(const cVideoSettings& s, const std::string& output) {
@@ -151,8 +186,10 @@ std::vector<std::string> master_command(const cVideoSettings& s, const std::stri
     cmd.insert(cmd.end(), {"-map", "0:v:0"});
     if (!s.music.empty()) cmd.insert(cmd.end(), {"-map", "1:a:0"});
     cmd.insert(cmd.end(), {"-c:v", master_codec, "-level", master_level, "-g", "1", "-slices", master_slices,
-                           "-slicecrc", "1", "-pix_fmt", master_pixel_format});
-    if (!s.music.empty()) cmd.insert(cmd.end(), {"-c:a", master_audio_codec});
+                           "-slicecrc", "1", "-pix_fmt", master_pixel_format, "-color_primaries",
+                           master_color_primaries, "-color_trc", master_color_transfer, "-colorspace",
+                           master_color_space, "-color_range", master_color_range});
+    if (!s.music.empty()) add_music_output(cmd, s, true);
     add_tag(cmd, s);
     add_bitexact(cmd);
     cmd.insert(cmd.end(), {"-f", "matroska", output});
@@ -167,13 +204,7 @@ std::vector<std::string> mux_command(const cVideoSettings& s, const std::string&
     cmd.insert(cmd.end(), {"-map", "0:v:0"});
     if (!s.music.empty()) cmd.insert(cmd.end(), {"-map", "1:a:0"});
     cmd.insert(cmd.end(), {"-c:v", "copy"});
-    if (!s.music.empty()) {
-        if (mkv) {
-            cmd.insert(cmd.end(), {"-c:a", master_audio_codec});
-        } else {
-            cmd.insert(cmd.end(), {"-c:a", audio_codec, "-b:a", audio_bitrate});
-        }
-    }
+    if (!s.music.empty()) add_music_output(cmd, s, mkv);
     add_tag(cmd, s);
     add_bitexact(cmd);
     if (mkv) {

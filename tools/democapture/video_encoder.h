@@ -17,14 +17,22 @@ struct cVideoSettings {
     int32_t fps = 0;
     int32_t crf = 18;
     std::string music;         // the show's music; empty for no music
+    int32_t music_rate = 0;    // its samples per second (probe_music_rate); needed to cut it
     int64_t first_frame = 0;   // the range on the frame grid: the music is cut to its frames
     int64_t frames = 0;
     std::string tag;           // the "comment" tag: the range, for a later join
 };
 
-// The music cut of a range: its start and length in seconds, to the microsecond.
-std::string music_start_text(const cVideoSettings& s);
-std::string music_length_text(const cVideoSettings& s);
+// The music of a range is the samples of a decode of the whole music (never one started at a
+// seek point, whose first samples are silent and then wrong) that sound during its frames:
+// from the sample sounding at the first frame's time, floor(k x rate / fps), to the one at the
+// time of the frame after the last, so that ranges that meet share no sample and miss none.
+// Past the music's end it is silence, so the sound always lasts as long as the frames.
+int64_t music_sample_at(int64_t grid_frame, int32_t fps, int32_t rate);
+// The filter that makes those samples of the decoded music, timed from 0.
+std::string music_cut_filter(const cVideoSettings& s);
+// The sample rate of the decoded music, read with the probe program. False with error.
+bool probe_music_rate(const std::string& music, int32_t& rate, std::string& error);
 
 // Raw frames from the pipe into one H.264 segment (video only, MP4), starting with a key frame.
 std::vector<std::string> h264_segment_command(const cVideoSettings& s, const std::string& output);

@@ -11,6 +11,12 @@
 
 namespace {
 
+// The music's sample rate, read once where the caller did not know it.
+bool know_music_rate(cVideoSettings& settings, std::string& error) {
+    if (settings.music.empty() || settings.music_rate > 0) return true;
+    return probe_music_rate(settings.music, settings.music_rate, error);
+}
+
 class cH264Sink final : public cVideoSink {
 public:
     cH264Sink(const cVideoSettings& settings, std::string work_folder, std::string output)
@@ -91,6 +97,7 @@ public:
     bool put(cFrame& frame, std::string& error) override {
         if (!started_) {
             started_ = true;
+            if (!know_music_rate(settings_, error)) return false;
             if (!encoder_.start(master_command(settings_, output_), error)) return false;
         }
         if (encoder_.write(frame.pixels.data(), frame.pixels.size())) return true;
@@ -127,8 +134,10 @@ std::unique_ptr<cVideoSink> make_master_sink(const cVideoSettings& settings, con
     return std::make_unique<cMasterSink>(settings, output);
 }
 
-bool mux_pieces(const cVideoSettings& settings, const std::vector<cConcatEntry>& pieces, bool mkv,
+bool mux_pieces(const cVideoSettings& given, const std::vector<cConcatEntry>& pieces, bool mkv,
                 const std::string& list_path, const std::string& output, std::string& error) {
+    cVideoSettings settings = given;
+    if (!know_music_rate(settings, error)) return false;
     // Matroska numbers no tracks for the demuxer, and its FLAC has no priming to skip.
     const std::string list = concat_list_text(pieces, settings.fps, !mkv);
     if (!write_file_in_place(list_path, reinterpret_cast<const uint8_t*>(list.data()), list.size(), error)) return false;

@@ -1,11 +1,14 @@
 // Ranges captured apart and joined give exactly the capture of one run: PNG files byte for
 // byte (through --jobs), a lossless master frame for frame (chunks captured one by one and
-// joined in any order, and the same pixels as the PNG files), an H.264 video frame for frame
-// and its music sample for sample, at the same times (through --jobs and through a join). A
-// join refuses, naming the chunk, what would not give one run's capture (a chunk cut short, of
-// another show, of other settings); --jobs keeps the finished chunks of a failed run and the
-// same command again captures only the rest. Small pictures and a low rate keep it quick.
+// joined in any order, and the same pixels as the PNG files) with, in each, the whole music's
+// decode at its times, an H.264 video frame for frame and its music sample for sample, at the
+// same times (through --jobs and through a join). A join refuses, naming the chunk, what would
+// not give one run's capture (a chunk cut short, of another show, of other settings); --jobs
+// keeps the finished chunks of a failed run and the same command again captures only the rest,
+// and starts no more processes than the cores it may use. Small pictures and a low rate keep it
+// quick.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <filesystem>
 #include <fstream>
@@ -33,6 +36,25 @@ cProcessResult join(const std::vector<std::string>& args) {
 }
 
 #define ASSERT_RAN(run) ASSERT_TRUE((run).exited && (run).status == 0) << (run).err
+
+// The music of a master as 32-bit samples, both channels interleaved.
+std::string master_music(const std::string& file) {
+    return run_process({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-map", "0:a", "-f", "s32le", "-"}).out;
+}
+
+// Samples [first, end) of one decode of the whole music from its start (44.1 kHz, two channels),
+// as the master keeps them: FLAC of 24 bits, the top ones of each 32-bit sample.
+std::string whole_decode(int64_t first, int64_t end) {
+    static const std::string whole =
+        run_process({"/usr/bin/ffmpeg", "-v", "error", "-i", built_show_dir() + "/data/muzak/recut.mp3", "-t", "25",
+                     "-f", "s32le", "-"})
+            .out;
+    constexpr size_t bytes_per_sample = 2 * 4;
+    std::string cut = whole.substr(static_cast<size_t>(first) * bytes_per_sample,
+                                   static_cast<size_t>(end - first) * bytes_per_sample);
+    for (size_t i = 0; i < cut.size(); i += 4) cut[i] = 0;  // little-endian: the lowest byte first
+    return cut;
+}
 
 TEST(CaptureChunks, png_frames_of_jobs_are_the_files_of_one_run) {
     cTempDir dir;
@@ -63,11 +85,27 @@ TEST(CaptureChunks, a_master_joined_from_chunks_in_any_order_has_the_frames_of_o
     ASSERT_EQ(whole.size(), 10u);
     EXPECT_EQ(decoded_frame_hashes(dir / "joined.mkv"), whole);
     EXPECT_EQ(decoded_frame_hashes(dir / "png/frame_%06d.png"), whole) << "the master is not lossless";
-    EXPECT_EQ(decoded_audio_hash(dir / "joined.mkv"), decoded_audio_hash(dir / "one.mkv"));
     const std::string audio = run_process({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
                                            "stream=codec_name", "-of", "csv=p=0", dir / "one.mkv"})
                                   .out;
     EXPECT_EQ(audio, "flac\n");
+    // The sound of each is the whole music's decode at its times, so chunks meet without a
+    // click: 20 s is sample 882000 at 44.1 kHz, 20.3 s 895230, 21 s 926100.
+    const std::string music = whole_decode(882000, 926100);
+    ASSERT_EQ(music.size(), 44100u * 8);
+    EXPECT_TRUE(master_music(dir / "one.mkv") == music) << "the range's sound is not the whole decode's";
+    EXPECT_TRUE(master_music(dir / "joined.mkv") == music);
+    EXPECT_TRUE(master_music(dir / "a.mkv") == whole_decode(882000, 895230));
+    EXPECT_TRUE(master_music(dir / "b.mkv") == whole_decode(895230, 926100));
+    // sRGB pixels stored as RGB, tagged so that players and editors read them right.
+    for (const char* file : {"one.mkv", "joined.mkv"}) {
+        const std::string colour =
+            run_process({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                         "stream=color_range,color_space,color_transfer,color_primaries", "-of", "csv=p=0",
+                         dir / file})
+                .out;
+        EXPECT_EQ(colour, "pc,gbr,iec61966-2-1,bt709\n") << file;
+    }
 }
 
 // Where each stream starts, then when each picture is shown, as ffprobe reads the file.
@@ -177,8 +215,9 @@ TEST(CaptureChunks, a_join_refuses_naming_the_chunk_what_would_not_give_one_run)
 
 TEST(CaptureChunks, jobs_keep_the_finished_chunks_of_a_failed_run_and_the_same_command_captures_the_rest) {
     cTempDir dir;
-    // An encoder that fails for the second chunk's music (from 20.5 s) and works otherwise.
-    const std::string fake = dir.write("bin/ffmpeg", "#!/bin/sh\ncase \"$*\" in *\"-ss 20.500000\"*) exit 3;; esac\n"
+    // An encoder that fails for the second chunk's music (from 20.5 s: sample 904050) and works
+    // otherwise.
+    const std::string fake = dir.write("bin/ffmpeg", "#!/bin/sh\ncase \"$*\" in *\"start_sample=904050:\"*) exit 3;; esac\n"
                                                      "exec /usr/bin/ffmpeg \"$@\"\n");
     fs::permissions(fake, fs::perms::owner_all);
     const std::vector<std::string> args = {"--master", dir / "show.mkv", "--from", "20000", "--to", "21000",
@@ -198,6 +237,26 @@ TEST(CaptureChunks, jobs_keep_the_finished_chunks_of_a_failed_run_and_the_same_c
     EXPECT_FALSE(fs::exists(dir / "show.mkv.chunks"));
     ASSERT_RAN(capture({"--master", dir / "one.mkv", "--from", "20000", "--to", "21000"}));
     EXPECT_EQ(decoded_frame_hashes(dir / "show.mkv"), decoded_frame_hashes(dir / "one.mkv"));
+    EXPECT_TRUE(master_music(dir / "show.mkv") == whole_decode(882000, 926100)) << "the sound of the jobs' master";
+}
+
+TEST(CaptureChunks, jobs_beyond_the_cores_this_capture_may_use_run_fewer_processes_and_say_so) {
+    cTempDir dir;
+    // Held to one processor, two processes could only take turns on it: one runs, no chunks.
+    cProcessOptions options;
+    options.unset_env = {"DISPLAY", "SDL_VIDEODRIVER"};
+    options.timeout_seconds = 600;
+    const cProcessResult run = run_process({"/usr/bin/taskset", "-c", std::to_string(::sched_getcpu()),
+                                            democapture_path(), "--size", "320x180", "--fps", "10", "--master",
+                                            dir / "show.mkv", "--from", "20000", "--to", "20300", "--jobs", "2"},
+                                           options);
+    ASSERT_RAN(run);
+    EXPECT_NE(run.out.find("# note: democapture: --jobs 2 runs as one process: this capture may use 1 core"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.err.find("chunk"), std::string::npos) << run.err;
+    EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"show.mkv"});
+    EXPECT_EQ(decoded_frame_hashes(dir / "show.mkv").size(), 3u);
 }
 
 }  // namespace

@@ -76,6 +76,8 @@ TEST(CaptureOptions, both_value_forms_and_every_option_are_read) {
     EXPECT_EQ(parse({"--video", "v.mp4", "--size", "320x180"}).error, "");
     EXPECT_EQ(parse({"--video", "v.mp4", "--size", "7680x4320"}).error, "");
 
+    // The show's last millisecond is still part of it; at 60 fps its frame is at 88250 ms.
+    EXPECT_EQ(parse({"--out", "d", "--from", "88000", "--to", "88251"}).error, "");
     const cParsedOptions at = parse({"--out", "d", "--at", "5000,0,88250"});
     ASSERT_EQ(at.error, "");
     EXPECT_EQ(at.options.at_ms, (std::vector<int64_t>{5000, 0, 88250}));
@@ -130,6 +132,10 @@ TEST(CaptureOptions, unusable_command_lines_are_refused_with_one_line) {
         {"--measure", "render", "--out", "d"},
         {"--measure", "output"},                            // measuring the output needs one
         {"--measure", "render", "--jobs", "2"},
+        // Past the show's last millisecond, 88250, whose frames would be black.
+        {"--out", "d", "--from", "88000", "--to", "88267"},  // a frame at 88266.67 ms
+        {"--master", "m.mkv", "--from", "89000", "--to", "95000"},
+        {"--out", "d", "--at", "1000,88251"},
     };
     for (const auto& args : bad) {
         std::string joined;
@@ -504,13 +510,17 @@ TEST(VideoEncoder, commands_fix_every_setting_that_decides_the_bits_and_cut_the_
     EXPECT_TRUE(has(segment, "mp4"));
     EXPECT_FALSE(has(segment, "-ss")) << "segments carry no music";
 
+    s.music_rate = 44100;
     const auto master = master_command(s, "/out/.m.partial-1.mkv");
     EXPECT_EQ(after(master, "-c:v"), "ffv1");
     EXPECT_EQ(after(master, "-g"), "1");  // every frame a key frame: chunks cut anywhere
     EXPECT_EQ(after(master, "-pix_fmt"), "bgr0");  // RGB kept exactly
     EXPECT_EQ(after(master, "-c:a"), "flac");
-    EXPECT_EQ(after(master, "-ss"), "20.016667");
-    EXPECT_EQ(after(master, "-t"), "1.500000");
+    // The music decoded from its start, never seeked into, and cut at the frames' samples:
+    // 735 samples a frame at 44.1 kHz and 60 fps, from frame 1201 for 90 frames.
+    EXPECT_FALSE(has(master, "-ss"));
+    EXPECT_EQ(after(master, "-filter:a"),
+              "apad=whole_len=948885,atrim=start_sample=882735:end_sample=948885,asetpts=N/SR/TB");
     EXPECT_EQ(after(master, "-metadata"), "comment=democapture-range 1;output=h264");
     EXPECT_EQ(master[master.size() - 2], "matroska");
 
@@ -522,12 +532,13 @@ TEST(VideoEncoder, commands_fix_every_setting_that_decides_the_bits_and_cut_the_
     EXPECT_EQ(mux[mux.size() - 2], "mp4");
     EXPECT_EQ(after(mux_command(s, "/w/list.txt", true, "/o.mkv"), "-c:a"), "flac");
 
-    // 59 fps: frame 1 at 16949.15 us, rounded to the microsecond.
+    // 59 fps: frame 1 sounds from sample 747.46, frame 60 from 44847.46; each cut starts at the
+    // sample sounding then, so a range ending at a frame and one starting there share none.
     s.fps = 59;
     s.first_frame = 1;
     s.frames = 59;
-    EXPECT_EQ(music_start_text(s), "0.016949");
-    EXPECT_EQ(music_length_text(s), "1.000000");
+    EXPECT_EQ(after(master_command(s, "/o.mkv"), "-filter:a"),
+              "apad=whole_len=44847,atrim=start_sample=747:end_sample=44847,asetpts=N/SR/TB");
     s.music.clear();
     EXPECT_FALSE(has(master_command(s, "/o.mkv"), "-ss"));
     EXPECT_FALSE(has(mux_command(s, "/l", false, "/o.mp4"), "1:a:0"));

@@ -1,8 +1,9 @@
-// democapture as a whole program over the built show, headless: the files a capture writes,
-// frames that repeat exactly, the video with its music, the refusals (status 2, one line,
-// nothing written), the places and programs that fail (status 1, one line), and that no
-// half-written file survives a failing encoder, an interrupt, a full disk or a file-size limit
-// while the finished frames stay.
+// democapture as a whole program over the built show, headless: the files a capture writes
+// (and the earlier range's later frames it removes), frames that repeat exactly, the video
+// with its music, the refusals (status 2, one line, nothing written; a frame past the music's
+// end too), the places and programs that fail (status 1, one line), and that no half-written
+// file survives a failing encoder, an interrupt, a full disk or a file-size limit while the
+// finished frames stay.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -225,6 +226,53 @@ TEST(DemoCaptureRefusals, a_module_that_does_not_load_fails_the_capture_instead_
     EXPECT_NE(run.err.find("## ERROR: democapture: the module \"render_broken.so\" did not load"), std::string::npos)
         << run.err;
     EXPECT_TRUE(files_in(dir / "out").empty()) << joined(files_in(dir / "out"));
+}
+
+TEST(DemoCaptureRefusals, a_frame_past_the_end_of_the_music_is_refused_before_anything_is_written) {
+    cTempDir dir;
+    // A show whose music lasts one second: the clock cannot show a later time.
+    make_module_off_show(built_show_dir(), dir / "show");
+    fs::remove(dir / "show/data/muzak");
+    fs::create_directories(dir / "show/data/muzak");
+    ASSERT_EQ(run_process({"/usr/bin/ffmpeg", "-v", "error", "-i", built_show_dir() + "/data/muzak/recut.mp3", "-t", "1",
+                           "-c", "copy", dir / "show/data/muzak/recut.mp3"})
+                  .status,
+              0);
+    const cProcessResult run = run_democapture({"--show", dir / "show", "--master", dir / "m.mkv", "--size", "320x180",
+                                                "--fps", "10", "--from", "500", "--to", "2000"});
+    EXPECT_TRUE(run.exited && run.status == 2) << run.status << " " << run.err;
+    EXPECT_NE(run.err.find("## ERROR: democapture: the frame at 1100 ms is past the end of the show's music at 10"),
+              std::string::npos)
+        << "the first frame past the music's second and a bit is named: " << run.err;
+    EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"show"});
+}
+
+TEST(DemoCaptureFiles, a_shorter_range_removes_the_earlier_range_s_later_frames_and_nothing_else) {
+    cTempDir dir;
+    const std::string out = dir / "frames";
+    auto capture = [&out](const std::string& to) {
+        return run_democapture({"--out", out, "--size", "320x180", "--fps", "10", "--from", "20000", "--to", to});
+    };
+    ASSERT_EQ(capture("20600").status, 0);
+    dir.write("frames/notes.txt", "mine");
+    dir.write("frames/frame_12.png", "mine too");
+    cProcessResult run = capture("20300");
+    ASSERT_TRUE(run.exited && run.status == 0) << run.err;
+    EXPECT_EQ(joined(files_in(out)), "democapture.txt frame_000000.png frame_000001.png frame_000002.png "
+                                     "frame_12.png notes.txt ");
+    EXPECT_NE(run.out.find("# note: democapture: removed 3 frames (frame_000003.png to frame_000005.png)"),
+              std::string::npos)
+        << run.out;
+
+    // A frame no finished capture recorded (a stopped one's, or the user's) is never removed:
+    // the folder is refused and stays as it was.
+    dir.write("frames/frame_000004.png", "not recorded");
+    run = capture("20200");
+    EXPECT_TRUE(run.exited && run.status == 2) << run.err;
+    EXPECT_EQ(count_lines(run.err), 1u) << run.err;
+    EXPECT_NE(run.err.find("frame_000004.png"), std::string::npos) << run.err;
+    EXPECT_EQ(files_in(out).size(), 7u) << joined(files_in(out));
+    EXPECT_EQ(slurp(out + "/frame_000004.png"), "not recorded");
 }
 
 TEST(DemoCaptureRefusals, a_full_disk_or_a_file_size_limit_removes_the_unfinished_file_and_keeps_finished_frames) {
