@@ -253,9 +253,14 @@ TEST(EditorSafety, random_edits_saves_and_kills_never_lose_a_whole_source) {
     player.start();
 
     // What the file may hold: its text now (the last outside save or acknowledged edit); for
-    // undo and redo, the texts before and after each step of the player's history.
+    // undo and redo, the versions before and after each step of the player's history, known by
+    // their text or, for an edit whose text another save replaced at once, by their tracks.
+    struct cVersion {
+        std::string text;  // empty: known by its tracks
+        cTracks tracks;
+    };
     std::string current = kStartSource;
-    std::vector<std::pair<std::string, std::string>> undo, redo;
+    std::vector<std::pair<cVersion, cVersion>> undo, redo;
     // The texts the backup may hold: before the editor's last write (or before the edit a kill
     // interrupted). None until the editor has written.
     std::set<std::string> backups;
@@ -330,21 +335,23 @@ TEST(EditorSafety, random_edits_saves_and_kills_never_lose_a_whole_source) {
         }
         return text_of(tracks, ++saves);
     };
+    auto known = [&](const std::string& text) {
+        cVersion v{text, {}};
+        tracks_of_text(text, v.tracks);
+        return v;
+    };
     // Waits until the player has taken the save as a version of its own.
-    auto taken = [&](uint64_t before, const std::string& text) {
+    auto taken = [&](uint64_t at_least, const std::string& text) {
+        const cVersion saved = known(text);
         return wait_until([&] {
             json s = player.state();
-            return s.is_object() && s["version"].get<uint64_t>() > before;
+            return s.is_object() && s["version"].get<uint64_t>() >= at_least && tracks_of_state(s) == saved.tracks;
         }) && slurp(source_path) == text;
     };
-    auto remember = [&](const std::string& before, const std::string& after) {
+    auto remember = [&](const cVersion& before, const cVersion& after) {
         undo.push_back({before, after});
         if (undo.size() > editor_config::history_depth) undo.erase(undo.begin());
-    };
-    auto took_save = [&](const std::string& text) {
-        remember(current, text);
         redo.clear();
-        current = text;
     };
 
     for (int step = 0; step < steps; ++step) {
@@ -364,8 +371,7 @@ TEST(EditorSafety, random_edits_saves_and_kills_never_lose_a_whole_source) {
             ASSERT_TRUE(res && res->status == 200) << "step " << step << ": " << what << " -> " << (res ? res->body : "no answer");
             ASSERT_TRUE(file_has(expected)) << "step " << step << ": " << what << " gave\n" << slurp(source_path);
             backups = {current};
-            remember(current, slurp(source_path));
-            redo.clear();
+            remember(known(current), known(slurp(source_path)));
             current = slurp(source_path);
             ASSERT_EQ(track_files_against(sync, current), "") << "step " << step << ": " << what;
         } else if (kind < 60) {
@@ -382,17 +388,54 @@ TEST(EditorSafety, random_edits_saves_and_kills_never_lose_a_whole_source) {
                 from.pop_back();
                 (back ? redo : undo).push_back(done);
                 backups = {current};
-                current = back ? done.first : done.second;
-                ASSERT_EQ(slurp(source_path), current) << "step " << step << ": " << what;
+                const cVersion& target = back ? done.first : done.second;
+                if (target.text.empty()) {
+                    ASSERT_TRUE(file_has(target.tracks)) << "step " << step << ": " << what << " gave\n" << slurp(source_path);
+                } else {
+                    ASSERT_EQ(slurp(source_path), target.text) << "step " << step << ": " << what;
+                }
+                current = slurp(source_path);
                 ASSERT_EQ(track_files_against(sync, current), "") << "step " << step << ": " << what;
             }
         } else if (kind < 90) {
             const std::string text = outside_text();
             const int how = (kind - 60) / 10;  // by rename, in place, in two parts with a pause
             what = std::string("outside save ") + (how == 0 ? "by rename" : how == 1 ? "in place" : "in two parts");
+            cVersion before = known(current);
+            uint64_t at_least = version + 1;
             if (how == 0) {
+                // Half of them land while a page's edit is being written: the save stays, always;
+                // the edit is refused, or made and then followed by the save.
+                json body;
+                cTracks expected;
+                plan_edit(state, body, expected);
+                auto client = player.make_client();
+                const bool during_edit = below(2) == 0;
+                std::future<int> answer;
+                if (during_edit) {
+                    what += " during an edit";
+                    answer = std::async(std::launch::async, [&] {
+                        auto res = client->Post("/api/edit", body.dump(), "application/json");
+                        return res ? res->status : 0;
+                    });
+                    std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int>(below(1000) * edit_ms * 1.5)));
+                }
                 show.write("data/sync/show.tracks~", text);
                 fs::rename(source_path + "~", source_path);
+                const int status = during_edit ? answer.get() : 0;
+                if (during_edit) ++met["edits during a save by rename answered " + std::to_string(status)];
+                ASSERT_TRUE(!during_edit || status == 200 || status == 409 || status == 503)
+                    << "step " << step << ": " << what << " answered " << status;
+                if (status == 200) {
+                    backups = {current};
+                    remember(before, {"", expected});
+                    before = {"", expected};
+                    at_least = version + 2;
+                } else if (during_edit) {
+                    // Refused after its backup was written, or before.
+                    if (backups.empty()) backups.insert("");
+                    backups.insert(current);
+                }
             } else {
                 int fd = ::open(source_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
                 ASSERT_GE(fd, 0);
@@ -412,9 +455,10 @@ TEST(EditorSafety, random_edits_saves_and_kills_never_lose_a_whole_source) {
                 ASSERT_EQ(::write(fd, text.data() + cut, text.size() - cut), static_cast<ssize_t>(text.size() - cut));
                 ::close(fd);
             }
-            ASSERT_TRUE(taken(version, text)) << "step " << step << ": " << what << " was not taken whole; the file holds\n"
-                                              << slurp(source_path);
-            took_save(text);
+            ASSERT_TRUE(taken(at_least, text)) << "step " << step << ": " << what << " was not taken whole; the file holds\n"
+                                               << slurp(source_path);
+            remember(before, known(text));
+            current = text;
         } else {
             // A kill while an edit is being written; then the player starts again.
             json body;
