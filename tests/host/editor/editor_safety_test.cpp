@@ -6,7 +6,7 @@
 // track file matches the source.
 //
 // The sequence is fixed by a seed; the default run is short. A long run:
-//     EDITOR_SAFETY_STEPS=2000 EDITOR_SAFETY_SEED=7 xvfb-run -a build/tests/host/editor/editor_safety_test
+//     EDITOR_SAFETY_STEPS=2000 EDITOR_SAFETY_SEED=7 SDL_AUDIODRIVER=dummy xvfb-run -a build/tests/host/editor/editor_safety_test
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
