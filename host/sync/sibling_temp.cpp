@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <random>
@@ -16,12 +17,25 @@ constexpr std::size_t kSuffixLength = 6;
 // Names already taken are tried again with other letters; this many times at most.
 constexpr int kAttempts = 100;
 
+bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
+
+// Six letters or digits, as mkstemp makes them, of which at least one is a capital or a digit:
+// a person's own ".show.tracks.backup" is no temporary.
+bool is_suffix(const std::string& text) {
+    return text.size() == kSuffixLength && std::all_of(text.begin(), text.end(), is_letter) &&
+           !std::all_of(text.begin(), text.end(), is_lower);
+}
+
 std::string candidate(const std::string& target) {
     thread_local std::mt19937_64 random{std::random_device{}()};
+    std::string suffix;
+    while (!is_suffix(suffix)) {
+        suffix.clear();
+        for (std::size_t i = 0; i < kSuffixLength; ++i) suffix += kLetters[random() % (sizeof kLetters - 1)];
+    }
     std::filesystem::path path(target);
-    std::string name = "." + path.filename().string() + ".";
-    for (std::size_t i = 0; i < kSuffixLength; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
-    return (path.parent_path() / name).string();
+    return (path.parent_path() / ("." + path.filename().string() + "." + suffix)).string();
 }
 
 }  // namespace
@@ -47,11 +61,7 @@ bool link_sibling_temp(const std::string& existing, const std::string& target, s
 bool sibling_temp_target(const std::string& name, std::string& target_name) {
     // "." + at least one character + "." + the suffix
     if (name.size() < 3 + kSuffixLength || name[0] != '.' || name[name.size() - kSuffixLength - 1] != '.') return false;
-    for (std::size_t i = name.size() - kSuffixLength; i < name.size(); ++i) {
-        char c = name[i];
-        bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        if (!letter) return false;
-    }
+    if (!is_suffix(name.substr(name.size() - kSuffixLength))) return false;
     target_name = name.substr(1, name.size() - kSuffixLength - 2);
     return true;
 }

@@ -1,5 +1,5 @@
 // Temporary files beside the file they will replace: "." + the file's name + "." + six letters
-// or digits, in the same folder, so that a rename puts one in place and the show, which opens
+// or digits (one at least a capital or a digit), in the same folder, so that a rename puts one in place and the show, which opens
 // only the names it knows, never reads one. The same pattern tells a stale one at start.
 // Creating one never touches the process's umask (other threads create files meanwhile).
 #pragma once

@@ -222,16 +222,13 @@ TEST(EditorSafety, a_start_compiles_stale_track_files_again_and_removes_temporar
     for (const char* name : {"._kick.track.Ab12Cd", ".show.tracks.Xy34Zw", ".show.tracks.bak.Qq11Rr", "show.tracks.bak.partial"}) {
         show.write(std::string("data/sync/") + name, "left");
     }
-    for (const char* name : {"notes.txt", "._kick.track", ".show.tracks.swp", "_old.track"}) {
-        show.write(std::string("data/sync/") + name, "mine");
-    }
+    const char* mine[] = {"notes.txt", "._kick.track", ".show.tracks.swp", ".show.tracks.backup", "_old.track"};
+    for (const char* name : mine) show.write(std::string("data/sync/") + name, "mine");
     cPlayer player(show);
     player.start();
     EXPECT_EQ(track_files_against(sync, kStartSource), "");
-    EXPECT_EQ(temporaries(sync), (std::vector<std::string>{"._kick.track", ".show.tracks.swp"}));
-    for (const char* name : {"notes.txt", "._kick.track", ".show.tracks.swp", "_old.track"}) {
-        EXPECT_EQ(slurp(sync + "/" + name), "mine") << name;
-    }
+    EXPECT_EQ(temporaries(sync), (std::vector<std::string>{"._kick.track", ".show.tracks.backup", ".show.tracks.swp"}));
+    for (const char* name : mine) EXPECT_EQ(slurp(sync + "/" + name), "mine") << name;
     EXPECT_NE(player.terminal().find("# note: 1 track file differed from \"data/sync/show.tracks\" and was compiled again"),
               std::string::npos)
         << player.terminal();
