@@ -1,9 +1,11 @@
-// Start-up of the development mode over the host application: the console tee, the show, the
-// development loop and the browser editor's server on the loop's control surface. The loop is
-// the session's; the process ends from it through std::exit.
+// Start-up of the development mode over the host application: the console tee, the track
+// files checked against their source, the show, the development loop and the browser editor's
+// server on the loop's control surface. The loop is the session's; the process ends from it
+// through std::exit.
 #include "host/dev/dev_mode.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "base/files/file_utils.h"
@@ -13,6 +15,8 @@
 #include "host/dev/dev_session.h"
 #include "host/editor/editor_server.h"
 #include "host/modules/module_input.h"
+#include "host/sync/sync_config.h"
+#include "host/sync/track_compile.h"
 
 namespace {
 
@@ -28,6 +32,37 @@ void stop_editor() {
     delete editor;
 }
 
+// A player stopped in the middle of an edit (killed, a power cut) leaves the source ahead of
+// some track files, and temporaries beside them. Before the show reads a track, the source is
+// compiled again where its track files differ (they are its compiled output), and the
+// temporaries go. A source with a problem leaves the track files as they are.
+void repair_track_files() {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(kSyncBasePath, ec)) return;
+    cTrackFolderRepair repair = repair_track_folder(kSyncSourcePath, kSyncBasePath);
+    if (!repair.removed.empty()) {
+        std::cout << "# note: removed " << repair.removed.size() << " temporary file"
+                  << (repair.removed.size() == 1 ? "" : "s") << " left in \"" << kSyncBasePath
+                  << "\" by an edit that was stopped half-way" << std::endl;
+    }
+    if (!repair.read_error.empty()) {
+        if (std::filesystem::exists(kSyncSourcePath, ec)) std::cerr << "# WARNING: " << repair.read_error << std::endl;
+        return;
+    }
+    if (!repair.parsed.ok()) {
+        const cSourceProblem& p = repair.parsed.problems.front();
+        std::cerr << "# WARNING: \"" << kSyncSourcePath << "\" has a problem (line " << p.line << ":" << p.column << ": "
+                  << p.message << "); the track files stay as they are until it is corrected" << std::endl;
+    } else if (!repair.write.ok) {
+        std::cerr << "## ERROR: the track files could not be compiled again from \"" << kSyncSourcePath
+                  << "\": " << repair.write.error << std::endl;
+    } else if (repair.write.written > 0) {
+        std::cout << "# note: " << repair.write.written << " track file" << (repair.write.written == 1 ? "" : "s")
+                  << " differed from \"" << kSyncSourcePath << "\" and " << (repair.write.written == 1 ? "was" : "were")
+                  << " compiled again" << std::endl;
+    }
+}
+
 }  // namespace
 
 void run_dev_mode(const cDevOptions& options) {
@@ -35,6 +70,7 @@ void run_dev_mode(const cDevOptions& options) {
     // As the player: started in show/bin/, every relative path resolves against show/.
     set_current_directory("..");
     std::cout << "cwd: " << current_directory() << std::endl;
+    repair_track_files();
 
     // Both live until the process ends, as everything of the show does.
     auto* host = new cDemoHost();

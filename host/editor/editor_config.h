@@ -34,6 +34,13 @@ constexpr int player_push_ms = 1000;
 // Reads and writes of one request give up after this long.
 constexpr int socket_timeout_seconds = 5;
 
+// A source that another program changed is taken (a new version, on every page) only when it
+// is whole: it parses, and has been quiet this long (no change of its size or times, and no
+// program holding it open for writing). A text editor that empties the file and writes it in
+// pieces takes microseconds to milliseconds between them; a change a page sends meanwhile is
+// refused with the reason and tried again by the page once the file settles.
+constexpr int source_settle_ms = 500;
+
 // Edits remembered for undo (the oldest go first).
 constexpr std::size_t history_depth = 200;
 // Undo and redo labels sent to the pages.

@@ -291,6 +291,8 @@ private:
                 }
                 if (event.kind == cDevEvent::state_changed) player_changed = true;
             }
+            // A save the show has not reported (or one still settling then) is taken from here.
+            session_.poll_disk();
             auto now = std::chrono::steady_clock::now();
             if (player_changed || now >= next_player) {
                 if (hub_.stream_count() > 0) hub_.publish("player", player_json(dev_.state()).dump());

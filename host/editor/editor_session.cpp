@@ -1,18 +1,19 @@
 // The editor's document and history. Depends on host/sync (parser, compiler into track files),
 // the source file writer, the development mode's control surface and the event hub. Nothing
-// reaches the disk unless the track compiler accepts it; the previous source is always kept.
+// reaches the disk unless the track compiler accepts it; the previous source is always kept;
+// no change is based on, or written over, a source another program is writing.
 //
 // [SECTION] state   [SECTION] edits   [SECTION] the disk
 #include "host/editor/editor_session.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <iostream>
 
 #include "host/editor/editor_config.h"
-#include "host/editor/source_file.h"
 #include "host/sync/sync_config.h"
 #include "host/sync/track_compile.h"
 #include "host/sync/track_file.h"
@@ -96,12 +97,14 @@ cEditorSession::cEditorSession(iDevControl& dev, const std::string& show_dir, cS
       hub_(hub) {}
 
 bool cEditorSession::open(std::string& error) {
-    std::string text;
-    if (!read_source_file(source_path_, text, error)) return false;
+    cSourceRead read;
+    if (!read_source_file(source_path_, read, error)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    parsed_ = parse_track_source(text);
+    parsed_ = parse_track_source(read.text);
     if (parsed_.ok()) shown_ = parsed_;
-    text_ = std::make_shared<const std::string>(std::move(text));
+    text_ = std::make_shared<const std::string>(std::move(read.text));
+    seen_stamp_ = settled_stamp_ = read.stamp;
+    seen_since_ = std::chrono::steady_clock::now();
     return true;
 }
 
@@ -123,7 +126,10 @@ std::string cEditorSession::state_locked() {
         redo.push_back(redo_[i].label);
     }
     json rest = {{"version", version_},
-                 {"source", {{"path", kSyncSourcePath}, {"ok", parsed_.ok()}, {"problems", problems_json(parsed_)}}},
+                 {"source",
+                  {{"path", kSyncSourcePath},
+                   {"ok", parsed_.ok() && !disk_broken_},
+                   {"problems", problems_json(disk_broken_ ? disk_broken_parse_ : parsed_)}}},
                  {"history", {{"undo", std::move(undo)}, {"redo", std::move(redo)}}},
                  {"timeline", timeline_json(timeline_)},
                  {"player", player_json(dev_.state())}};
@@ -191,8 +197,7 @@ cEditorReply cEditorSession::edit(const json& request) {
     if (!next.ok()) return {422, refusal("the track compiler refuses it: " + first_problem(next))};
 
     auto after = std::make_shared<const std::string>(std::move(plan.text));
-    std::string failure = write(after, next);
-    if (!failure.empty()) return {500, refusal(failure)};
+    if (!write(after, next, reply)) return reply;
     undo_.push_back({plan.label, text_, after});
     if (undo_.size() > editor_config::history_depth) undo_.pop_front();
     redo_.clear();
@@ -212,8 +217,7 @@ cEditorReply cEditorSession::restore(bool undo, const json& request) {
     cStep step = undo ? undo_.back() : redo_.back();
     const std::shared_ptr<const std::string>& target = undo ? step.before : step.after;
     cParsedSource parsed = parse_track_source(*target);
-    std::string failure = write(target, parsed);
-    if (!failure.empty()) return {500, refusal(failure)};
+    if (!write(target, parsed, reply)) return reply;
     if (undo) {
         undo_.pop_back();
         redo_.push_back(step);
@@ -234,44 +238,130 @@ void cEditorSession::adopt(std::shared_ptr<const std::string> text, cParsedSourc
 }
 
 // ---- [SECTION] the disk ----
-// The source, its backup, the track files (when the text compiles), then the show. Returns
-// why the source could not be written; the track files are secondary (the show gets the text
-// itself), so trouble with them is reported on the console and the edit stands.
-std::string cEditorSession::write(const std::shared_ptr<const std::string>& text, const cParsedSource& parsed) {
-    std::string error;
-    if (!replace_source_file(source_path_, *text, *text_, error)) return error + "; nothing was changed";
+// The track files are prepared first and the source put in place over the very text the edit
+// was based on; only then are the track files renamed in, and when that fails the source goes
+// back. So the page's answer tells the truth: the edit is on disk whole, or not at all. A kill
+// between the steps leaves the source ahead of its track files (the development mode compiles
+// them again at its next start) and temporaries (removed then too).
+bool cEditorSession::write(const std::shared_ptr<const std::string>& text, const cParsedSource& parsed,
+                           cEditorReply& reply) {
+    const std::string unchanged = "; nothing was changed";
+    cTrackFileSet tracks;
     if (parsed.ok()) {
-        cWriteOutcome written = write_compiled_tracks(parsed, sync_dir_);
-        if (!written.ok) {
-            std::cerr << "# WARNING: the editor could not update the track files: " << written.error << std::endl;
-        }
-        // A track the change removed (a rename, an undone new track) leaves a file the show
-        // would still read; it goes when it holds exactly what the source compiled to.
-        for (const cSourceTrack& old : shown_.tracks) {
-            bool kept = false;
-            for (const cSourceTrack& now : parsed.tracks) kept = kept || now.name == old.name;
-            if (kept) continue;
-            std::string path = sync_dir_ + track_file_name(old.name);
-            std::string bytes;
-            if (read_source_file(path, bytes, error) && bytes == encode_track(old.keys)) ::unlink(path.c_str());
+        cWriteOutcome prepared = tracks.prepare(sync_dir_, compiled_track_files(parsed));
+        if (!prepared.ok) {
+            reply = {500, refusal("the track files cannot be written: " + prepared.error + unchanged)};
+            return false;
         }
     }
+    cSourceReplacement source(source_path_);
+    std::string error;
+    if (!source.prepare(*text, *text_, error)) {
+        reply = {500, refusal(error + unchanged)};
+        return false;
+    }
+    switch (source.put(error)) {
+        case cSourceReplacement::cPut::failed:
+            reply = {500, refusal(error + unchanged)};
+            return false;
+        case cSourceReplacement::cPut::changed_outside:
+            reply = {409,
+                     {{"error", std::string(kSyncSourcePath) +
+                                    " was changed by another program while the change was written; that save stays; look again"},
+                      {"version", version_}}};
+            return false;
+        case cSourceReplacement::cPut::done:
+            break;
+    }
+    if (parsed.ok()) {
+        cWriteOutcome committed = tracks.commit();
+        if (!committed.ok) {
+            source.take_back();
+            reply = {500, refusal("the track files cannot be written: " + committed.error + unchanged)};
+            return false;
+        }
+    }
+    source.finish();
+    if (parsed.ok()) remove_dropped_track_files(parsed);
     dev_.request_tracks(*text);
-    return {};
+    return true;
+}
+
+// A track the change removed (a rename, an undone new track) leaves a file the show would still
+// read; it goes when it holds exactly what the source compiled to, and when the source on disk
+// now (another program may have saved since) does not define the track either.
+void cEditorSession::remove_dropped_track_files(const cParsedSource& parsed) {
+    std::vector<const cSourceTrack*> dropped;
+    for (const cSourceTrack& old : shown_.tracks) {
+        bool kept = false;
+        for (const cSourceTrack& now : parsed.tracks) kept = kept || now.name == old.name;
+        if (!kept) dropped.push_back(&old);
+    }
+    if (dropped.empty()) return;
+    std::string on_disk, error;
+    if (!read_source_file(source_path_, on_disk, error)) return;
+    cParsedSource current = parse_track_source(on_disk);
+    for (const cSourceTrack* old : dropped) {
+        bool defined = false;
+        for (const cSourceTrack& now : current.tracks) defined = defined || now.name == old->name;
+        std::string path = sync_dir_ + track_file_name(old->name), bytes;
+        if (!defined && read_source_file(path, bytes, error) && bytes == encode_track(old->keys)) ::unlink(path.c_str());
+    }
 }
 
 bool cEditorSession::sync_with_disk(cEditorReply& reply) {
-    std::string text, error;
-    if (!read_source_file(source_path_, text, error)) {
+    cSourceRead read;
+    std::string error;
+    if (!read_source_file(source_path_, read, error)) {
         reply = {409, refusal(error + "; nothing was written")};
         return false;
     }
-    if (text == *text_) return true;
-    auto after = std::make_shared<const std::string>(std::move(text));
+    auto now = std::chrono::steady_clock::now();
+    if (!(read.stamp == seen_stamp_)) {
+        seen_stamp_ = read.stamp;
+        seen_since_ = now;
+    }
+    if (read.text == *text_ && !read.changing) {
+        settled_stamp_ = read.stamp;
+        if (disk_broken_) {
+            disk_broken_ = false;
+            publish_state_locked("");
+        }
+        return true;
+    }
+    // Quiet: unchanged for the settle time by the file's own times, or, for a file whose times
+    // say otherwise (a clock ahead, a time set by the writer), by this session's looks at it.
+    const double settle = editor_config::source_settle_ms / 1000.0;
+    const double unchanged_for =
+        std::max(read.age_seconds, std::chrono::duration<double>(now - seen_since_).count());
+    if (read.changing || unchanged_for < settle) {
+        int wait_ms = static_cast<int>((settle - std::min(unchanged_for, settle)) * 1000.0) + 1;
+        reply = {503,
+                 {{"error", std::string(kSyncSourcePath) +
+                                " is being written by another program; the change waits until the file is whole"},
+                  {"settling", true},
+                  {"retry_ms", read.changing ? editor_config::source_settle_ms : wait_ms}}};
+        return false;
+    }
+    settled_stamp_ = read.stamp;
+    cParsedSource parsed = parse_track_source(read.text);
+    if (!parsed.ok()) {
+        // Not taken: the editor goes on from the last whole text, and the pages show the problem.
+        if (!disk_broken_ || disk_broken_text_ != read.text) {
+            disk_broken_ = true;
+            disk_broken_text_ = read.text;
+            disk_broken_parse_ = parsed;
+            publish_state_locked("");
+        }
+        reply = {422, refusal("the source has a problem (" + first_problem(parsed) + "); correct it in the text first")};
+        return false;
+    }
+    disk_broken_ = false;
+    auto after = std::make_shared<const std::string>(std::move(read.text));
     undo_.push_back({"change on disk", text_, after});
     if (undo_.size() > editor_config::history_depth) undo_.pop_front();
     redo_.clear();
-    adopt(after, parse_track_source(*after));
+    adopt(after, std::move(parsed));
     publish_state_locked(std::string(kSyncSourcePath) + " was changed outside the editor; the pages show it now");
     std::string reason = std::string(kSyncSourcePath) + " was changed outside the editor; look again";
     reply = {409, {{"error", reason}, {"version", version_}}};
@@ -280,6 +370,13 @@ bool cEditorSession::sync_with_disk(cEditorReply& reply) {
 
 void cEditorSession::check_disk() {
     std::lock_guard<std::mutex> lock(mutex_);
+    cEditorReply ignored;
+    sync_with_disk(ignored);
+}
+
+void cEditorSession::poll_disk() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stamp_source_file(source_path_) == settled_stamp_) return;
     cEditorReply ignored;
     sync_with_disk(ignored);
 }

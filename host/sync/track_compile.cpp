@@ -2,11 +2,36 @@
 // file writer; never writes a file unless the whole source is good.
 #include "host/sync/track_compile.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 
+#include "host/sync/sibling_temp.h"
 #include "host/sync/sync_config.h"
+
+namespace {
+
+bool is_track_file_name(const std::string& name) {
+    return name.size() > std::strlen(kSyncTrackPrefix) + std::strlen(kSyncTrackSuffix) &&
+           name.rfind(kSyncTrackPrefix, 0) == 0 && name.ends_with(kSyncTrackSuffix);
+}
+
+// Temporaries of the writers of this folder: the track files', the source's and its backup's,
+// and the second name an earlier editor gave the source while it made its backup.
+bool is_stale_temporary(const std::string& name, const std::string& source_name) {
+    std::string target;
+    if (name == source_name + ".bak.partial") return true;
+    if (!sibling_temp_target(name, target)) return false;
+    return is_track_file_name(target) || target == source_name || target == source_name + ".bak";
+}
+
+}  // namespace
 
 cCompileOutcome compile_track_text(std::string_view text, const std::string& directory) {
     cCompileOutcome outcome;
@@ -17,11 +42,40 @@ cCompileOutcome compile_track_text(std::string_view text, const std::string& dir
     return outcome;
 }
 
-cWriteOutcome write_compiled_tracks(const cParsedSource& parsed, const std::string& directory) {
+std::vector<cTrackFileWrite> compiled_track_files(const cParsedSource& parsed) {
     std::vector<cTrackFileWrite> files;
     files.reserve(parsed.tracks.size());
     for (const cSourceTrack& track : parsed.tracks) files.push_back({track_file_name(track.name), encode_track(track.keys)});
-    return write_track_files(directory, files);
+    return files;
+}
+
+cWriteOutcome write_compiled_tracks(const cParsedSource& parsed, const std::string& directory) {
+    return write_track_files(directory, compiled_track_files(parsed));
+}
+
+cTrackFolderRepair repair_track_folder(const std::string& source_path, const std::string& directory) {
+    cTrackFolderRepair repair;
+    const std::string source_name = std::filesystem::path(source_path).filename().string();
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
+        std::string name = entry.path().filename().string();
+        struct stat info {};
+        if (!is_stale_temporary(name, source_name) || ::lstat(entry.path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            continue;
+        }
+        if (::unlink(entry.path().c_str()) == 0) repair.removed.push_back(name);
+    }
+    std::sort(repair.removed.begin(), repair.removed.end());
+
+    std::ifstream in(source_path, std::ios::binary);
+    std::string text(std::istreambuf_iterator<char>(in), {});
+    if (!in.is_open() || in.bad()) {
+        repair.read_error = "cannot read \"" + source_path + "\": " + std::strerror(errno);
+        return repair;
+    }
+    repair.parsed = parse_track_source(text);
+    if (repair.parsed.ok()) repair.write = write_compiled_tracks(repair.parsed, directory);
+    return repair;
 }
 
 std::vector<std::string> stray_track_files(const std::string& directory, const std::vector<cSourceTrack>& tracks) {
@@ -31,9 +85,7 @@ std::vector<std::string> stray_track_files(const std::string& directory, const s
     std::set<std::string> stray;
     for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
         std::string name = entry.path().filename().string();
-        bool is_track = name.size() > std::strlen(kSyncTrackSuffix) + 1 && name.rfind(kSyncTrackPrefix, 0) == 0 &&
-                        name.ends_with(kSyncTrackSuffix);
-        if (is_track && !expected.count(name)) stray.insert(name);
+        if (is_track_file_name(name) && !expected.count(name)) stray.insert(name);
     }
     return {stray.begin(), stray.end()};
 }

@@ -22,6 +22,20 @@ cCompileOutcome compile_track_text(std::string_view text, const std::string& dir
 // The writing half, for a caller that has parsed (and checked) the source already: one file
 // per track of a problem-free parse, all-or-nothing.
 cWriteOutcome write_compiled_tracks(const cParsedSource& parsed, const std::string& directory);
+// The files of a problem-free parse, one per track, for a caller that writes them itself.
+std::vector<cTrackFileWrite> compiled_track_files(const cParsedSource& parsed);
+
+// What the development mode's start found in the track folder and did there.
+struct cTrackFolderRepair {
+    std::string read_error;                // why the source could not be read (nothing compiled)
+    cParsedSource parsed;                  // of the source; problems: the track files were left alone
+    cWriteOutcome write;                   // compiling it again: written = the files that differed
+    std::vector<std::string> removed;      // stale temporaries removed, bare names, sorted
+};
+// Removes the temporaries a writer stopped half-way left in directory (of the track files, of
+// the source and of its backup), then compiles the source at source_path again where a track
+// file in directory differs from it. Run before the show reads a track; reports nothing itself.
+cTrackFolderRepair repair_track_folder(const std::string& source_path, const std::string& directory);
 
 // The "_NAME.track" files in directory that belong to no track of tracks, sorted by name.
 // The show still reads them, so callers warn about them.

@@ -1,5 +1,6 @@
-// Track file bytes and the all-or-nothing writer. Depends on POSIX files (mkstemp, rename).
-// Never leaves a half-written ".track" file under a name the show reads.
+// Track file bytes and the all-or-nothing writer. Depends on POSIX files (open, link, rename).
+// Never leaves a half-written ".track" file under a name the show reads, and never changes
+// the process's umask (other threads create files at the same time).
 #include "host/sync/track_file.h"
 
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 #include <iterator>
 
 #include "base/files/file_utils.h"
+#include "host/sync/sibling_temp.h"
 #include "host/sync/sync_config.h"
 
 namespace {
@@ -32,13 +34,6 @@ bool read_whole(const std::string& path, std::string& out) {
     if (!in) return false;
     out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
-}
-
-// The permissions a plain new file would get (mkstemp makes its files private).
-mode_t default_file_mode() {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
 }
 
 }  // namespace
@@ -100,24 +95,26 @@ std::string track_name_of_file(const std::string& path) {
     return name;
 }
 
-cWriteOutcome write_track_files(const std::string& directory, const std::vector<cTrackFileWrite>& files) {
-    cWriteOutcome outcome;
+cTrackFileSet::~cTrackFileSet() { discard(); }
+
+void cTrackFileSet::discard() {
+    for (const cPending& p : pending_) {
+        ::unlink(p.temp.c_str());
+        if (!p.held.empty()) ::unlink(p.held.c_str());
+    }
+    pending_.clear();
+}
+
+cWriteOutcome cTrackFileSet::prepare(const std::string& directory, const std::vector<cTrackFileWrite>& files) {
+    discard();
+    outcome_ = {};
+    cWriteOutcome& outcome = outcome_;
     std::error_code ec;
     std::filesystem::create_directories(directory, ec);
     if (ec || !std::filesystem::is_directory(directory)) {
         outcome.error = "cannot create the directory \"" + directory + "\"" + (ec ? ": " + ec.message() : "");
         return outcome;
     }
-
-    struct cPending {
-        std::string temp;
-        std::string final_path;
-    };
-    std::vector<cPending> pending;
-    auto discard = [&] {
-        for (const cPending& p : pending) ::unlink(p.temp.c_str());
-    };
-    const mode_t mode = default_file_mode();
 
     // A target that is not a plain file (a directory, say) would make its rename fail after
     // others had already been replaced; refuse before writing anything.
@@ -138,16 +135,19 @@ cWriteOutcome write_track_files(const std::string& directory, const std::vector<
             ++outcome.unchanged;
             continue;
         }
-        // A dot name: the show only ever opens "_NAME.track", so it never sees a partial file.
-        std::string temp = (std::filesystem::path(directory) / ("." + file.name + ".XXXXXX")).string();
-        int fd = ::mkstemp(temp.data());
+        struct stat info {};
+        bool replaces = ::lstat(final_path.c_str(), &info) == 0;
+        // The mode is given to the file itself: a new file gets what the umask leaves of 0666,
+        // as from any program; a replaced one keeps its own.
+        std::string temp;
+        int fd = create_sibling_temp(final_path, 0666, temp);
         if (fd < 0) {
             outcome.error = "cannot create a temporary file in \"" + directory + "\": " + std::strerror(errno);
             discard();
             return outcome;
         }
-        pending.push_back({temp, final_path});
-        bool ok = write_all(fd, file.bytes) && ::fchmod(fd, mode) == 0;
+        pending_.push_back({temp, final_path, replaces, {}});
+        bool ok = write_all(fd, file.bytes) && (!replaces || ::fchmod(fd, info.st_mode & 07777) == 0);
         int saved = errno;
         if (::close(fd) != 0 && ok) {
             ok = false;
@@ -159,15 +159,53 @@ cWriteOutcome write_track_files(const std::string& directory, const std::vector<
             return outcome;
         }
     }
-    for (std::size_t i = 0; i < pending.size(); ++i) {
-        if (std::rename(pending[i].temp.c_str(), pending[i].final_path.c_str()) != 0) {
-            outcome.error = "cannot rename \"" + pending[i].temp + "\" to \"" + pending[i].final_path +
-                            "\": " + std::strerror(errno) + " (" + std::to_string(i) + " files were already replaced)";
-            for (std::size_t j = i; j < pending.size(); ++j) ::unlink(pending[j].temp.c_str());
-            return outcome;
-        }
-        ++outcome.written;
-    }
     outcome.ok = true;
     return outcome;
+}
+
+cWriteOutcome cTrackFileSet::commit() {
+    cWriteOutcome outcome = outcome_;
+    if (!outcome.ok) return outcome;
+    // Each file to be replaced keeps a second name until all are in place, so a failure can
+    // put it back without writing anything (a disk that is full takes no new bytes). A folder
+    // that takes no second names replaces without that.
+    for (cPending& p : pending_) {
+        if (p.replaces && !link_sibling_temp(p.final_path, p.final_path, p.held)) p.held.clear();
+    }
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+        if (std::rename(pending_[i].temp.c_str(), pending_[i].final_path.c_str()) == 0) {
+            ++outcome.written;
+            continue;
+        }
+        int saved = errno;
+        int restored = 0;
+        for (std::size_t j = 0; j < i; ++j) {
+            const cPending& p = pending_[j];
+            if (!p.held.empty() ? std::rename(p.held.c_str(), p.final_path.c_str()) == 0
+                                : !p.replaces && ::unlink(p.final_path.c_str()) == 0) {
+                ++restored;
+            }
+        }
+        outcome.ok = false;
+        outcome.written = 0;
+        outcome.error = "cannot rename \"" + pending_[i].temp + "\" to \"" + pending_[i].final_path + "\": " +
+                        std::strerror(saved);
+        if (restored != static_cast<int>(i)) {
+            outcome.error += " (" + std::to_string(static_cast<int>(i) - restored) + " files could not be put back)";
+        }
+        discard();
+        return outcome;
+    }
+    for (const cPending& p : pending_) {
+        if (!p.held.empty()) ::unlink(p.held.c_str());
+    }
+    pending_.clear();
+    outcome_ = {};
+    return outcome;
+}
+
+cWriteOutcome write_track_files(const std::string& directory, const std::vector<cTrackFileWrite>& files) {
+    cTrackFileSet set;
+    cWriteOutcome prepared = set.prepare(directory, files);
+    return prepared.ok ? set.commit() : prepared;
 }

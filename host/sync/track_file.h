@@ -1,6 +1,7 @@
 // The ".track" file: int32 key count, then per key int32 row, float32 value and int8
 // interpolation, all little-endian, no header. Encoding, checked decoding, and writing a set
-// of files all-or-nothing (temporary names, renamed into place only when all are written).
+// of files all-or-nothing (temporary names, renamed into place only when all are written, and
+// the replaced ones put back when a rename fails half-way).
 #pragma once
 #include <cstdint>
 #include <string>
@@ -32,7 +33,37 @@ struct cWriteOutcome {
     std::string error;    // why nothing was written, when not ok
 };
 
-// Writes every file into directory (created when missing). Each file goes to a temporary
-// name first; only when all of them are complete are they renamed into place, so a failure
-// leaves every existing file as it was. Files already holding the same bytes are not touched.
+// A set of track files replaced together, in two steps, so that a caller can put other files
+// in place between them. prepare writes each changed file beside its target (a new file gets
+// the mode any new file gets; a replaced one keeps its own); commit renames them all into place
+// and, when a rename fails half-way, puts back the files it had replaced. Temporaries left when
+// the object goes (a failure, a commit never made) are removed.
+class cTrackFileSet {
+public:
+    cTrackFileSet() = default;
+    ~cTrackFileSet();
+    cTrackFileSet(const cTrackFileSet&) = delete;
+    cTrackFileSet& operator=(const cTrackFileSet&) = delete;
+
+    // Writes the changed files of the set into directory (created when missing); nothing
+    // under a name the show reads changes. Files already holding the same bytes are left alone.
+    cWriteOutcome prepare(const std::string& directory, const std::vector<cTrackFileWrite>& files);
+    // After a prepare that succeeded: every file in place, or (not ok) every file as it was.
+    cWriteOutcome commit();
+
+private:
+    struct cPending {
+        std::string temp;         // the new bytes, beside the target
+        std::string final_path;
+        bool replaces = false;    // a file was there before
+        std::string held;         // the replaced file under a second name, kept until the commit is done
+    };
+    std::vector<cPending> pending_;
+    cWriteOutcome outcome_;
+    void discard();
+};
+
+// Writes every file into directory (created when missing): a prepare and a commit of one set.
+// A failure leaves every existing file as it was. Files already holding the same bytes are
+// not touched.
 cWriteOutcome write_track_files(const std::string& directory, const std::vector<cTrackFileWrite>& files);

@@ -18,6 +18,9 @@ const COLORS = {
 };
 
 const $ = (id) => document.getElementById(id);
+// How often a change refused while the source is being written is sent again (each after the
+// wait the player names, half a second or so) before the page gives up and says why.
+const SETTLE_TRIES = 120;
 
 class App {
   constructor() {
@@ -109,7 +112,15 @@ class App {
     const run = async () => {
       await this.waitForVersion(this.awaitedVersion);
       if (!this.state) return null;
-      const res = await this.connection.post(verb, { ...body, version: this.state.version });
+      // While another program writes the source the player refuses the change; it is sent
+      // again, on the version it was made on, once the file should have settled.
+      const version = this.state.version;
+      let res = await this.connection.post(verb, { ...body, version });
+      for (let tries = 1; res.status === 503 && res.body.settling && tries < SETTLE_TRIES; tries++) {
+        this.notice(`${res.body.error}; trying again...`, true);
+        await new Promise((resolve) => setTimeout(resolve, res.body.retry_ms));
+        res = await this.connection.post(verb, { ...body, version });
+      }
       return this.answered(res);
     };
     const result = this.changes.then(run, run);

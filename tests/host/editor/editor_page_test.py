@@ -1,7 +1,8 @@
 """The editor page in headless Chromium against the editor's real server over a copy of the
 show's data: every track is shown, dragging a key changes the source and the compiled track,
-the ruler seeks, Space pauses, undo gives back the file byte for byte; and the page's curve
-formulas give exactly the player's values.
+the ruler seeks, Space pauses, undo gives back the file byte for byte; the page's curve
+formulas give exactly the player's values; and a change sent while another program writes the
+source is sent again until the file is whole.
 
 Usage: editor_page_test.py EDITOR_PAGE_SERVER DATA_DIR"""
 import json
@@ -151,6 +152,21 @@ class EditorPage(unittest.TestCase):
                 self.assertEqual(value, want, f"{case['keys']} at {ms} ms")
                 checked += 1
         self.assertEqual(checked, sum(len(c["rows"]) + len(c["times_ms"]) for c in cases))
+
+    def test_7_a_change_while_another_program_writes_the_source_waits_for_it(self):
+        before = self.version()
+        redone = self.driver.execute_script("return window.editor.state().history.redo.length")
+        self.assertEqual(redone, 1, "test 5 leaves one step to redo")
+        body = self.driver.find_element(By.TAG_NAME, "body")
+        with open(self.source_path, "r+b"):  # open for writing, as a text editor that saves in place
+            ActionChains(self.driver).key_down(Keys.CONTROL).key_down(Keys.SHIFT).send_keys_to_element(body, "z") \
+                .key_up(Keys.SHIFT).key_up(Keys.CONTROL).perform()
+            wait_for(self.driver, "return document.getElementById('notice').textContent.includes('trying again')",
+                     message="the page's notice of the file being written")
+            self.assertEqual(read(self.source_path, "rb"), self.original)
+        wait_for(self.driver, f"return window.editor.state().version > {before}", message="the redo sent again")
+        self.assertNotEqual(read(self.source_path, "rb"), self.original)
+        self.assertEqual(self.driver.execute_script("return window.editor.state().history.redo.length"), 0)
 
 
 if __name__ == "__main__":

@@ -3,14 +3,19 @@
 // The player's development mode is played by a stand-in (tests/support/dev_control_standin.h)
 // that records what the editor asks of it.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -18,6 +23,7 @@
 
 #include "host/audio/audio_test_media.h"
 #include "host/editor/editor_server.h"
+#include "host/sync/track_compile.h"
 #include "host/sync/track_file.h"
 #include "support/capture_stream.h"
 #include "support/dev_control_standin.h"
@@ -67,6 +73,16 @@ protected:
 
     httplib::Result post(const std::string& verb, const json& body) {
         return client->Post(("/api/" + verb).c_str(), body.dump(), "application/json");
+    }
+    // As the page sends a change: again, after the wait the editor names, while the source is
+    // being written by another program.
+    httplib::Result post_settled(const std::string& verb, const json& body) {
+        httplib::Result res = post(verb, body);
+        for (int i = 0; i < 100 && res && res->status == 503; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(json::parse(res->body)["retry_ms"].get<int>()));
+            res = post(verb, body);
+        }
+        return res;
     }
     json state() {
         auto res = client->Get("/api/state");
@@ -440,10 +456,11 @@ TEST_F(EditorServer, every_page_gets_each_change_and_a_change_on_disk_is_never_o
 
     // An edit made on the version before is refused.
     EXPECT_EQ(post("edit", {{"version", 2}, {"op", "delete"}, {"keys", {{{"track", "kick"}, {"row", 0}}}}})->status, 409);
-    // A save the show has not reported yet: the edit finds it on disk and leaves it alone.
+    // A save the show has not reported yet: the edit finds it on disk (once it has settled, as
+    // the page tries again) and leaves it alone.
     std::string unreported = foreign + "# saved a moment ago\n";
     save_from_outside(unreported);
-    auto res = post("edit", {{"version", 3}, {"op", "delete"}, {"keys", {{{"track", "kick"}, {"row", 0}}}}});
+    auto res = post_settled("edit", {{"version", 3}, {"op", "delete"}, {"keys", {{{"track", "kick"}, {"row", 0}}}}});
     EXPECT_EQ(res->status, 409) << res->body;
     EXPECT_EQ(source(), unreported);
     EXPECT_EQ(version(), 4u);
@@ -451,6 +468,46 @@ TEST_F(EditorServer, every_page_gets_each_change_and_a_change_on_disk_is_never_o
     ASSERT_EQ(post("undo", {{"version", 4}})->status, 200);
     EXPECT_EQ(source(), foreign);
     EXPECT_EQ(slurp(show / "data/sync/show.tracks.bak"), unreported);
+}
+
+TEST_F(EditorServer, a_save_in_place_is_taken_only_when_whole_and_a_change_meanwhile_waits_for_it) {
+    ASSERT_EQ(post("edit", {{"version", 1}, {"op", "delete"}, {"keys", {{{"track", "kick"}, {"row", 8}}}}})->status, 200);
+    const std::string edited = source();
+    // A text editor saves a new track on top, in place: it empties the file and writes it in two
+    // pieces. The first piece alone parses: one track, where the whole file has three.
+    const std::string piece = "track glow\n  0:0 1 step\n\n", saved = piece + edited;
+    const json change = {{"version", 2}, {"op", "delete"}, {"keys", {{{"track", "kick"}, {"row", 0}}}}};
+    {
+        int fd = ::open((show / "data/sync/show.tracks").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, piece.data(), piece.size()), static_cast<ssize_t>(piece.size()));
+        dev.report_tracks_reloaded(piece);
+        for (const char* verb : {"edit", "undo"}) {
+            auto res = post(verb, change);
+            ASSERT_TRUE(res);
+            EXPECT_EQ(res->status, 503) << verb << ": " << res->body;
+            EXPECT_NE(res->body.find("is being written by another program"), std::string::npos) << res->body;
+        }
+        EXPECT_EQ(version(), 2u) << "the half-written file was taken";
+        EXPECT_EQ(source(), piece);
+        EXPECT_EQ(slurp(show / "data/sync/show.tracks.bak"), kSource);
+        ASSERT_EQ(::write(fd, edited.data(), edited.size()), static_cast<ssize_t>(edited.size()));
+        ::close(fd);
+    }
+    // The page tries again; by then the whole save is the new version, and the change, made on
+    // the version before, is refused.
+    auto res = post_settled("edit", change);
+    EXPECT_EQ(res->status, 409) << res->body;
+    EXPECT_EQ(source(), saved);
+    json s = state();
+    EXPECT_EQ(s["version"], 3);
+    EXPECT_EQ(s["tracks"].size(), 3u);
+    // Undo gives back the edited text, and every track it defines keeps its file.
+    ASSERT_EQ(post("undo", {{"version", 3}})->status, 200);
+    EXPECT_EQ(source(), edited);
+    EXPECT_EQ(slurp(show / "data/sync/show.tracks.bak"), saved);
+    EXPECT_EQ(compiled("kick").size(), 3u);
+    EXPECT_EQ(compiled("word_t").size(), 2u);
 }
 
 TEST_F(EditorServer, seek_pause_and_loop_reach_the_show_and_its_state_comes_back) {
@@ -507,4 +564,101 @@ TEST(EditorStart, a_taken_port_gives_one_line_and_no_editor) {
     ASSERT_TRUE(editor);
     EXPECT_EQ(announced.stop(), "# editor: http://127.0.0.1:" + std::to_string(editor->port()) + "/?token=" + editor->token() + "\n");
     EXPECT_EQ(editor->token().size(), 32u);
+}
+
+namespace {
+
+// A mount namespace of the process's own (within a user namespace where the system allows one
+// to anybody; otherwise as root), so that a small file system can be mounted for a test.
+bool enter_mount_namespace() {
+    const uid_t uid = ::getuid();
+    const gid_t gid = ::getgid();
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0) {
+        auto put = [](const char* path, const std::string& text) {
+            int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+            bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+            if (fd >= 0) ::close(fd);
+            return ok;
+        };
+        put("/proc/self/setgroups", "deny");
+        if (!put("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+            !put("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+            return false;
+        }
+    } else if (::unshare(CLONE_NEWNS) != 0) {
+        return false;
+    }
+    ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
+    return true;
+}
+
+// In a child process: a show whose sync folder is a 64 KB file system, filled up but for one
+// page, and an edit on it. What went wrong, one line each; exit status 77 when no file system
+// could be mounted.
+std::string full_disk_case(const cTempDir& show, bool& skipped) {
+    std::string failures;
+    auto expect = [&](bool ok, const std::string& what) {
+        if (!ok) failures += what + "\n";
+    };
+    const std::string sync = show / "data/sync";
+    std::filesystem::create_directories(sync);
+    if (!enter_mount_namespace() || ::mount("tmpfs", sync.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        skipped = true;
+        return "";
+    }
+    show.write("data/sync/show.tracks", kSource);
+    show.write("data/muzak/recut.timeline.json", kTimeline);
+    expect(write_compiled_tracks(parse_track_source(kSource), sync).ok, "the track files were not compiled");
+    auto before = sync_files(show);
+
+    cDevControlStandIn dev;
+    cEditorOptions options;
+    options.any_free_port = true;
+    options.announce = false;
+    std::unique_ptr<cEditorServer> editor = start_editor(options, dev, show.path());
+    if (!editor) return "no editor";
+    httplib::Client client("127.0.0.1", editor->port());
+    client.set_default_headers({{"X-Editor-Token", editor->token()}});
+    // Everything but one page taken: room for one new file of a few bytes.
+    const std::string filler = sync + "/filler";
+    int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const std::string block(4096, 'x');
+    while (::write(fd, block.data(), block.size()) == static_cast<ssize_t>(block.size())) {
+    }
+    expect(errno == ENOSPC, "the file system did not fill up");
+    expect(::ftruncate(fd, ::lseek(fd, 0, SEEK_END) / 4096 * 4096 - 4096) == 0, "no page could be freed");
+    ::close(fd);
+
+    json move = {{"version", 1}, {"op", "move"}, {"keys", {{{"track", "kick"}, {"row", 8}, {"to_row", 10}}}}};
+    auto res = client.Post("/api/edit", move.dump(), "application/json");
+    expect(res && res->status == 500, "the edit on a full disk was answered " + (res ? std::to_string(res->status) + " " + res->body : "nothing"));
+    expect(res && res->body.find("nothing was changed") != std::string::npos, "the answer does not say that nothing was changed");
+    auto after = sync_files(show);
+    after.erase("filler");
+    expect(after == before, "the files of the sync folder changed (or temporaries were left)");
+    expect(dev.request_count() == 0, "the show was handed the tracks");
+
+    // With room again, the same edit goes through.
+    ::unlink(filler.c_str());
+    res = client.Post("/api/edit", move.dump(), "application/json");
+    expect(res && res->status == 200, "with room again the edit was answered " + (res ? res->body : "nothing"));
+    return failures;
+}
+
+}  // namespace
+
+TEST(EditorDisk, an_edit_that_finds_the_disk_full_fails_whole_and_says_so) {
+    cTempDir show, report;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        bool skipped = false;
+        std::string failures = full_disk_case(show, skipped);
+        std::ofstream(report / "failures.txt") << failures;
+        ::_exit(skipped ? 77 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace for a small file system on this machine";
+    EXPECT_EQ(slurp(report / "failures.txt"), "");
 }

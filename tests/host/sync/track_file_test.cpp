@@ -1,10 +1,20 @@
 #include "host/sync/track_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <filesystem>
 
 #include "support/temp_dir.h"
+
+// The process's umask calls, counted and passed on to the system.
+int g_umask_calls = 0;
+extern "C" mode_t umask(mode_t mask) {
+    ++g_umask_calls;
+    return static_cast<mode_t>(::syscall(SYS_umask, mask));
+}
 
 namespace {
 
@@ -104,4 +114,24 @@ TEST(TrackFile, an_output_directory_that_is_a_file_is_refused) {
     EXPECT_FALSE(outcome.ok);
     EXPECT_NE(outcome.error.find("cannot create the directory"), std::string::npos) << outcome.error;
     EXPECT_EQ(slurp(dir / "not_a_dir"), "x");
+}
+
+TEST(TrackFile, the_writer_leaves_the_umask_alone_and_gives_the_mode_to_each_file) {
+    // The player creates files on its main thread (module cache copies, logs) while the editor
+    // writes track files on one of its own: a writer that set the umask to 0 for a moment would
+    // give those files its modes. Every call of umask is counted (the spy below).
+    cTempDir dir;
+    dir.write("sync/_kept.track", "old");
+    std::filesystem::permissions(dir / "sync/_kept.track", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const mode_t previous = ::umask(027);
+    g_umask_calls = 0;
+    cWriteOutcome outcome = write_track_files(dir / "sync", {{"_new.track", "new"}, {"_kept.track", "changed"}});
+    const int calls = g_umask_calls;
+    ::umask(previous);
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_EQ(calls, 0);
+    using std::filesystem::perms;
+    EXPECT_EQ(std::filesystem::status(dir / "sync/_new.track").permissions(),
+              perms::owner_read | perms::owner_write | perms::group_read);
+    EXPECT_EQ(std::filesystem::status(dir / "sync/_kept.track").permissions(), perms::owner_read | perms::owner_write);
 }
