@@ -37,6 +37,24 @@ bool read_whole(const std::string& path, std::string& out) {
 
 cReloadOutcome failed(const std::string& path, const std::string& message) { return {false, path, message}; }
 
+// A problem's text as the console and the read-out may show it: the source's own words can
+// hold control bytes (a terminal's escape sequences), which are shown as \xHH instead.
+std::string shown(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            out += c;
+        } else {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        }
+    }
+    return out;
+}
+
 bool same_keys(const cSyncTrack& track, const cSyncKey* keys, size_t count) {
     if (!track.keys || static_cast<size_t>(track.key_count) != count) return false;
     for (size_t i = 0; i < count; ++i) {
@@ -253,19 +271,20 @@ cTrackUpdate cTrackReloader::apply_source_keys(cPrepared& prepared) {
         const int count = static_cast<int>(problems.size());
         if (count == 1) {
             // A source cut short (a writer that stopped half-way) has one problem: one line.
-            std::cerr << "## ERROR: " << label << ":" << first.line << ":" << first.column << ": " << first.message
-                      << "; every track keeps its keys" << std::endl;
+            std::cerr << "## ERROR: " << label << ":" << first.line << ":" << first.column << ": "
+                      << shown(first.message) << "; every track keeps its keys" << std::endl;
         } else {
             for (int i = 0; i < count && i < kMaxReportedProblems; ++i) {
                 const cSourceProblem& p = problems[static_cast<size_t>(i)];
-                std::cerr << "## ERROR: " << label << ":" << p.line << ":" << p.column << ": " << p.message << std::endl;
+                std::cerr << "## ERROR: " << label << ":" << p.line << ":" << p.column << ": " << shown(p.message)
+                          << std::endl;
             }
             if (count > kMaxReportedProblems) std::cerr << "## ... and " << count - kMaxReportedProblems << " more" << std::endl;
             std::cerr << "## ERROR: " << count << " problems in \"" << label << "\"; every track keeps its keys"
                       << std::endl;
         }
         return {failed(path, "line " + std::to_string(first.line) + ":" + std::to_string(first.column) + ": " +
-                                 first.message),
+                                 shown(first.message)),
                 false, ""};
     }
     std::vector<cSyncTrack*> tracks;
@@ -287,6 +306,12 @@ cTrackUpdate cTrackReloader::apply_source_keys(cPrepared& prepared) {
 }
 
 void cTrackReloader::apply_track_files(cPrepared& prepared, std::vector<cTrackUpdate>& updates) {
+    if (!prepared.error.empty()) {
+        std::cerr << "# WARNING: the written track files were not read: " << prepared.error
+                  << "; every track keeps its keys" << std::endl;
+        updates.push_back({failed(kSyncBasePath, prepared.error), false, ""});
+        return;
+    }
     std::vector<const cPrepared::cTrackFile*> reloaded;
     size_t failures = 0;
     for (cPrepared::cTrackFile& file : prepared.files) {
@@ -444,8 +469,9 @@ cTrackReloader::cPrepared cTrackReloader::prepare(cJob& job) {
         } else {
             prepare_source(job, prepared);
         }
-    } catch (const std::bad_alloc&) {
-        prepared.error = "out of memory";
+    } catch (const std::exception& e) {
+        // Nothing may leave the worker: the show goes on with the keys it has.
+        prepared.error = dynamic_cast<const std::bad_alloc*>(&e) ? "out of memory" : e.what();
         prepared.tracks.clear();
         prepared.files.clear();
     }

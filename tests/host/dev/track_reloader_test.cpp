@@ -45,13 +45,17 @@ TEST_F(TrackReload, a_source_replaces_the_tracks_it_names_and_a_bad_one_changes_
     EXPECT_FLOAT_EQ(at("fresh", 250), 7.75f) << "row 6 of the way from row 0 to row 8, linear";
 
     // A problem on line 4: nothing changes, and the line is named, in one line (as a source
-    // cut short by its writer has one problem, at its end).
+    // cut short by its writer has one problem, at its end); the source's escape byte is shown,
+    // not sent to the terminal.
     cCaptureStream err(STDERR_FILENO);
-    outcome = reloader.apply_source("track kick\n  0:0 9 step\ntrack fresh\n  0:0 1 lineer\n", "show.tracks");
+    outcome = reloader.apply_source("track kick\n  0:0 9 step\ntrack fresh\n  0:0 1 lin\x1b[2Jeer\n", "show.tracks");
     const std::string errors = err.stop();
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.message.rfind("line 4:", 0), 0u) << outcome.message;
     EXPECT_EQ(errors.rfind("## ERROR: show.tracks:4:", 0), 0u) << errors;
+    EXPECT_NE(errors.find("lin\\x1b[2Jeer"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find('\x1b'), std::string::npos);
+    EXPECT_EQ(outcome.message.find('\x1b'), std::string::npos);
     EXPECT_TRUE(errors.ends_with("; every track keeps its keys\n")) << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
     EXPECT_EQ(at("kick", 0), 2.0f) << "not even the good track of the bad source was taken";
