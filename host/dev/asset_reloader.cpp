@@ -4,7 +4,10 @@
 #include "host/dev/asset_reloader.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 
 #include "gfx/context/gfx_context.h"
 #include "host/dev/dev_config.h"
@@ -20,6 +23,16 @@ std::string joined(const std::vector<std::string>& names) {
 std::string folder_of(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+std::string normal_path(const std::string& path) { return std::filesystem::path(path).lexically_normal().string(); }
+
+std::optional<std::string> bytes_of(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    return bytes;
 }
 
 std::string counted(size_t count, const char* one, const char* several) {
@@ -98,6 +111,17 @@ bool cAssetReloader::in_use(const std::string& path) {
     return gfx_.shaders().uses_file(path) || gfx_.textures().uses_file(path) || gfx_.models().uses_file(path);
 }
 
+bool cAssetReloader::unchanged(const std::string& path) const {
+    auto it = built_.find(normal_path(path));
+    if (it == built_.end()) return false;
+    const std::optional<std::string> bytes = bytes_of(path);
+    return bytes && *bytes == it->second;
+}
+
+void cAssetReloader::remember(const std::string& path, std::optional<std::string> bytes) {
+    if (bytes) built_[normal_path(path)] = std::move(*bytes);
+}
+
 // ---- bursts ----
 
 void cAssetReloader::take(const std::vector<cFileChange>& changes) {
@@ -106,8 +130,10 @@ void cAssetReloader::take(const std::vector<cFileChange>& changes) {
         const std::string folder = folder_of(change.path);
         const bool shader = folder == dev_config::kShaderFolder;
         if (!shader && folder != dev_config::kTextureFolder && folder != dev_config::kModelFolder) continue;
+        const bool written = change.kind == cFileChange::written;
+        if (written && folder != dev_config::kTextureFolder && unchanged(change.path)) continue;
         if (!burst_) burst_ = std::make_unique<cBurst>();
-        if (change.kind == cFileChange::written && shader) {
+        if (written && shader) {
             if (gfx_.shaders().uses_file(change.path) && burst_->shader_files.insert(change.path).second) {
                 burst_->files.insert(change.path);
                 shader_files.push_back(change.path);
@@ -148,8 +174,14 @@ std::vector<cReloadOutcome> cAssetReloader::step(double budget_seconds) {
 void cAssetReloader::rebuild_next() {
     const std::string name = burst_->programs.front();
     burst_->programs.pop_front();
+    // The bytes are read before the build: a write after it comes with a change of its own.
+    const cShaderProgram* built = gfx_.shaders().find(name);
+    const std::string vertex = built ? built->vertex_path : "", fragment = built ? built->fragment_path : "";
+    std::optional<std::string> vertex_bytes = bytes_of(vertex), fragment_bytes = bytes_of(fragment);
     std::string log;
     if (gfx_.shaders().rebuild(name, log)) {
+        remember(vertex, std::move(vertex_bytes));
+        remember(fragment, std::move(fragment_bytes));
         burst_->rebuilt.push_back(name);
         return;
     }
@@ -178,8 +210,12 @@ void cAssetReloader::reload_next() {
         if (outcome && outcome->ok) ++burst_->images;
     } else {
         quiet_ = burst_->failure_count >= static_cast<size_t>(dev_config::kMaxReportedFailures);
+        std::optional<std::string> bytes = bytes_of(change.path);
         outcome = model_changed(change.path);
-        if (outcome && outcome->ok) ++burst_->models;
+        if (outcome && outcome->ok) {
+            ++burst_->models;
+            remember(change.path, std::move(bytes));
+        }
     }
     const bool told = change.kind == cFileChange::removed || folder == dev_config::kTextureFolder || !quiet_;
     quiet_ = false;

@@ -3,12 +3,15 @@
 // images and models (reloaded in place, so scenes holding the pointer see the new data).
 // The changed files of one hand-out of the watcher are one burst: every program made from any
 // of them is rebuilt once, the work is spread over frames, and a burst of several files is
-// summed up in one line, with only failures told one by one (the first few).
+// summed up in one line, with only failures told one by one (the first few). A shader or model
+// file whose bytes are those it was last built from (touched, or copied over itself) is passed
+// over.
 // Main thread only, with the GL context current, between frames.
 #pragma once
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -45,6 +48,9 @@ private:
     struct cBurst;
 
     bool in_use(const std::string& path);
+    // Whether the file holds the bytes it held when what is made from it was last built here.
+    bool unchanged(const std::string& path) const;
+    void remember(const std::string& path, std::optional<std::string> bytes);
     void rebuild_next();
     void reload_next();
     void failed(const cReloadOutcome& outcome, bool already_told);
@@ -52,5 +58,6 @@ private:
 
     gfxContext& gfx_;
     std::unique_ptr<cBurst> burst_;
+    std::map<std::string, std::string> built_;  // normal path -> the bytes last built from
     bool quiet_ = false;  // inside a burst of several files: successes are summed up, not told
 };

@@ -68,4 +68,15 @@ TEST_F(AssetBurst, each_program_is_rebuilt_once_per_burst_and_the_burst_is_told_
     EXPECT_EQ(outcomes[1].message, "reloaded 3 files (2 programs rebuilt); 1 failure");
     EXPECT_EQ(ctx->shaders().find("pc")->program, old_c) << "the broken one keeps its previous version";
     EXPECT_NE(ctx->shaders().find("pa")->program, 0u);
+
+    // Written again with the bytes they were built from (touched, or copied over themselves):
+    // nothing to rebuild, nothing to say.
+    d.write("data/shaders/shared.vert", pass_vert);
+    d.write("data/shaders/a.frag", green_frag);
+    gl.clear();
+    cCaptureStream out2(STDOUT_FILENO);
+    assets.take({{cFileChange::written, "data/shaders/a.frag"}, {cFileChange::written, "data/shaders/shared.vert"}});
+    while (assets.busy()) assets.step(0.0);
+    EXPECT_EQ(out2.stop(), "");
+    EXPECT_EQ(gl.count("glShaderSource"), 0u);
 }
