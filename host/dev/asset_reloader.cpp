@@ -134,7 +134,10 @@ void cAssetReloader::take(const std::vector<cFileChange>& changes) {
         if (written && folder != dev_config::kTextureFolder && unchanged(change.path)) continue;
         if (!burst_) burst_ = std::make_unique<cBurst>();
         if (written && shader) {
-            if (gfx_.shaders().uses_file(change.path) && burst_->shader_files.insert(change.path).second) {
+            // Written again while its burst goes on, it is taken again: its programs may have
+            // been rebuilt from what it held before.
+            if (gfx_.shaders().uses_file(change.path)) {
+                burst_->shader_files.insert(change.path);
                 burst_->files.insert(change.path);
                 shader_files.push_back(change.path);
             }
