@@ -6,12 +6,18 @@
 // into the wait for the frame under way when the file closed and the frame with the change.
 // Two shows: versewall itself (program edited: "tunnel"), and a light module that draws
 // nothing (program edited: "default_shader"), whose frames are as short as the loop makes them.
+// Then the frames themselves while heavy changes come in: the worst gap between two frames
+// while a 50 MB track source is reloaded, and while a burst of 1,000 file events (every shader
+// and track file touched over and over) is taken; the target is no gap beyond two frame times.
 //   reload_latency_bench [ROUNDS]                 (default 10 of each; runs both shows)
 //   reload_latency_bench --show|--light [ROUNDS]
 // Without a display it uses SDL's offscreen driver; without a sound card SDL's dummy audio.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -72,6 +78,130 @@ struct cFigures {
                     median(with_change));
     }
 };
+
+// The frames drawn while a change is taken: the gaps between the ends of consecutive frames
+// (how long one picture stays on screen), from a few frames before the change to a few after.
+struct cGaps {
+    std::vector<double> gaps;
+    // The main thread's processor time in each frame: the work the frame loop did itself, which
+    // a busy machine does not stretch the way it stretches the gaps (the GL's own threads and
+    // the waits on them are not in it).
+    std::vector<double> main_cpu;
+    double reload_ms = 0.0;  // from the writer's start to the frame that showed it was done
+    size_t console_lines = 0;
+    bool seen = false;
+    void print(const char* what, double frame_ms) const {
+        if (gaps.empty()) {
+            std::printf("  %-28s no frames\n", what);
+            return;
+        }
+        const double worst = *std::max_element(gaps.begin(), gaps.end());
+        std::printf("  %-28s worst frame gap %7.1f ms (%s2 frame times), median %5.1f ms over %zu frames; "
+                    "main thread's worst frame %6.1f ms of processor time; %s after %.0f ms; %zu console lines\n",
+                    what, worst, worst <= 2.0 * frame_ms ? "within " : "BEYOND ", median(gaps), gaps.size(),
+                    *std::max_element(main_cpu.begin(), main_cpu.end()), seen ? "done" : "NOT done", reload_ms,
+                    console_lines);
+    }
+};
+
+size_t line_count(const std::ostringstream& console) {
+    const std::string text = console.str();
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Runs frames while writer runs on a thread of its own, until seen() holds once it is done
+// (or 30 s), then for linger seconds more.
+cGaps frames_during(cDevSession& session, const std::ostringstream& console, const std::function<void()>& writer,
+                    const std::function<bool()>& seen, double linger_seconds) {
+    cGaps figures;
+    const size_t lines_before = line_count(console);
+    for (int i = 0; i < 5; ++i) session.run_frame();
+    std::atomic<bool> written{false};
+    const auto started = clock_type::now();
+    std::thread thread([&] {
+        writer();
+        written = true;
+    });
+    auto last = clock_type::now();
+    auto ms = [](clock_type::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+    const auto give_up = started + std::chrono::seconds(30);
+    clock_type::time_point until = give_up;
+    auto thread_cpu_ms = [] {
+        timespec t{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
+    };
+    while (clock_type::now() < until) {
+        const double cpu_before = thread_cpu_ms();
+        session.run_frame();
+        figures.main_cpu.push_back(thread_cpu_ms() - cpu_before);
+        const auto now = clock_type::now();
+        figures.gaps.push_back(ms(now - last));
+        last = now;
+        if (!figures.seen && written && seen()) {
+            figures.seen = true;
+            figures.reload_ms = ms(now - started);
+            until = now + std::chrono::duration_cast<clock_type::duration>(std::chrono::duration<double>(linger_seconds));
+        }
+    }
+    thread.join();
+    figures.console_lines = line_count(console) - lines_before;
+    return figures;
+}
+
+// A track source of about 50 MB: the show's own, and a track of two million keys after it.
+// Each round gives the track another first value, which is what the frames wait for.
+cGaps big_source_gaps(cDemoHost& host, cDevSession& session, const std::ostringstream& console, int rounds) {
+    const std::string path = "data/sync/show.tracks";
+    const std::string source = slurp(path);
+    std::string keys;
+    for (int row = 1; keys.size() < 50u * 1000u * 1000u; ++row) {
+        keys += "  r" + std::to_string(row) + " " + std::to_string(row % 1000) + ".25 linear\n";
+    }
+    cGaps all;
+    for (int round = 0; round < rounds; ++round) {
+        const float first = 1000.0f + static_cast<float>(round);
+        const std::string text = source + "\ntrack bench_big\n  r0 " + std::to_string(static_cast<int>(first)) +
+                                 " linear\n" + keys;
+        const cGaps one = frames_during(
+            session, console, [&] { write_file(path, text); },
+            [&] { return host.sync->get_value("bench_big", 0) == first; }, 0.5);
+        all.gaps.insert(all.gaps.end(), one.gaps.begin(), one.gaps.end());
+        all.main_cpu.insert(all.main_cpu.end(), one.main_cpu.begin(), one.main_cpu.end());
+        all.reload_ms = std::max(all.reload_ms, one.reload_ms);
+        all.console_lines += one.console_lines;
+        all.seen = round == 0 ? one.seen : all.seen && one.seen;
+    }
+    write_file(path, source);
+    for (int i = 0; i < 60; ++i) session.run_frame();
+    return all;
+}
+
+// 1,000 file events over about a second, as a loop of touch in a shell makes them: every
+// shader and track file of the show touched (opened for writing, its time set, closed) in
+// turn, each about every 40 ms. The frames run until the burst is over, and two seconds more.
+cGaps file_burst_gaps(cDevSession& session, const std::ostringstream& console) {
+    std::vector<std::string> files;
+    for (const char* folder : {"data/shaders", "data/sync"}) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (name.ends_with(".track") || std::string(folder) == "data/shaders") files.push_back(entry.path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return frames_during(
+        session, console,
+        [&] {
+            for (int i = 0; i < 1000; ++i) {
+                const int fd = ::open(files[static_cast<size_t>(i) % files.size()].c_str(), O_WRONLY | O_CLOEXEC);
+                if (fd < 0) continue;
+                ::futimens(fd, nullptr);
+                ::close(fd);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        },
+        [] { return true; }, 2.0);
+}
 
 // Runs this program again for one show, so each show has a process (and an audio device) of
 // its own.
@@ -189,6 +319,12 @@ int main(int argc, char** argv) {
     }
 
     const double frame_ms = session->readout().frame_ms();
+    // The same frames with nothing changing, for comparison: on a busy machine the gaps are
+    // long without any reload too.
+    const cGaps quiet = frames_during(*session, swallowed, [] {}, [] { return true; }, 2.0);
+    const cGaps big_source = big_source_gaps(*host, *session, swallowed, 2);
+    const cGaps burst = file_burst_gaps(*session, swallowed);
+
     std::cout.rdbuf(out_buffer);
     std::cerr.rdbuf(err_buffer);
     std::printf("# reload latency, %s: from the writer's close to the end of the first frame drawn with the change\n",
@@ -197,6 +333,10 @@ int main(int argc, char** argv) {
     tracks.print("track source edit");
     shaders.print("shader edit");
     modules.print("rebuilt module");
+    std::printf("# frame gaps while heavy changes are taken (target: at most 2 frame times, %.1f ms)\n", 2.0 * frame_ms);
+    quiet.print("nothing changing", frame_ms);
+    big_source.print("50 MB track source reload", frame_ms);
+    burst.print("burst of 1,000 file events", frame_ms);
     std::error_code ignored;
     fs::remove_all(show, ignored);
     std::fflush(stdout);

@@ -98,16 +98,7 @@ bool cShaderManager::link_and_register(const std::string& name, uint32_t vertex,
 
 cShaderManager::cReload cShaderManager::reload_file(const std::string& path) {
     cReload result;
-    const std::string changed = normal_path(path);
-    std::vector<std::string> names;
-    for (const auto& [name, record] : programs_) {
-        if (record.vertex_path.empty()) continue;
-        if (normal_path(record.vertex_path) == changed || normal_path(record.fragment_path) == changed) {
-            names.push_back(name);
-        }
-    }
-    std::sort(names.begin(), names.end());  // reports in a stable order
-    for (const std::string& name : names) {
+    for (const std::string& name : programs_using({path})) {
         std::string log;
         if (reload_program(name, programs_.at(name), log)) {
             result.reloaded.push_back(name);
@@ -129,7 +120,32 @@ bool cShaderManager::uses_file(const std::string& path) const {
     return false;
 }
 
-bool cShaderManager::reload_program(const std::string& name, cShaderProgram& record, std::string& log) {
+std::vector<std::string> cShaderManager::programs_using(const std::vector<std::string>& paths) const {
+    std::vector<std::string> changed;
+    for (const std::string& path : paths) changed.push_back(normal_path(path));
+    auto is_changed = [&](const std::string& path) {
+        return std::find(changed.begin(), changed.end(), normal_path(path)) != changed.end();
+    };
+    std::vector<std::string> names;
+    for (const auto& [name, record] : programs_) {
+        if (record.vertex_path.empty()) continue;
+        if (is_changed(record.vertex_path) || is_changed(record.fragment_path)) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());  // reports in a stable order
+    return names;
+}
+
+bool cShaderManager::rebuild(const std::string& name, std::string& log) {
+    auto it = programs_.find(name);
+    if (it == programs_.end() || it->second.vertex_path.empty()) {
+        log = "no program \"" + name + "\" is made from files";
+        return false;
+    }
+    return reload_program(name, it->second, log, false);
+}
+
+bool cShaderManager::reload_program(const std::string& name, cShaderProgram& record, std::string& log,
+                                    bool announce) {
     uint32_t vertex = 0, fragment = 0, program = 0;
     std::string vertex_log, fragment_log;
     // Both are compiled, so one save reports the errors of both files.
@@ -147,7 +163,7 @@ bool cShaderManager::reload_program(const std::string& name, cShaderProgram& rec
         std::cerr << "## ERROR: program \"" << name << "\" keeps its previous version" << std::endl;
         return false;
     }
-    std::cout << "# note: compiled " << record.vertex_path << " " << record.fragment_path << std::endl;
+    if (announce) std::cout << "# note: compiled " << record.vertex_path << " " << record.fragment_path << std::endl;
 
     cShaderProgram fresh;
     fresh.program = program;

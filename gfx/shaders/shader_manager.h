@@ -53,6 +53,13 @@ public:
     cReload reload_file(const std::string& path);
     // Whether some program is made from the file at path.
     bool uses_file(const std::string& path) const;
+    // The programs made from any of the files at paths, sorted by name, each once: a change of
+    // several files at once rebuilds each program once.
+    std::vector<std::string> programs_using(const std::vector<std::string>& paths) const;
+    // Compiles and links one program again from its files, as reload_file does, but without
+    // the line saying it was compiled (the caller sums a burst up). False when it keeps its
+    // previous version or is not made from files (log: why).
+    bool rebuild(const std::string& name, std::string& log);
 
 private:
     // Links two compiled shaders and registers the program under name with its uniforms;
@@ -60,7 +67,7 @@ private:
     bool link_and_register(const std::string& name, uint32_t vertex, uint32_t fragment, const std::string& vertex_label,
                            const std::string& fragment_label, bool from_files);
     // One program of reload_file; false when it keeps its previous version (log: why).
-    bool reload_program(const std::string& name, cShaderProgram& record, std::string& log);
+    bool reload_program(const std::string& name, cShaderProgram& record, std::string& log, bool announce = true);
 
     std::unordered_map<std::string, cShaderProgram> programs_;
     bool missing_default_reported_ = false;

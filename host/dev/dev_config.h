@@ -39,6 +39,21 @@ constexpr double kLibraryStableSeconds = 0.025;
 // A linker removes its output before it writes it anew; a library removed for longer than this
 // is reported as gone.
 constexpr double kLibraryGoneSeconds = 2.0;
+// A written track source is read once its size and time stayed the same over this long after
+// the writer closed it (a tool may write it in pieces, closing it between them).
+constexpr double kSourceStableSeconds = 0.05;
+// Reloads that must run on the main thread (programs rebuilt, models and images put in place)
+// stop for the frame once they have taken this long, one step at least; a burst of changes is
+// spread over the frames that follow.
+constexpr double kReloadWorkSeconds = 0.008;
+// Programs rebuilt between two frames: a driver may compile a program only when it is first
+// drawn with, so the real cost of a rebuild lands in the frame after it.
+constexpr int kProgramsPerFrame = 1;
+// The track worker's niceness: reading and parsing a big source yields the processor to the
+// frames (and the GL's own threads) instead of taking it from them.
+constexpr int kTrackWorkerNice = 10;
+// Failures of one burst (or one source) told one by one; the rest are counted.
+constexpr int kMaxReportedFailures = 5;
 
 // ---- read-out ----
 constexpr int32_t kReadoutScale = 2;           // screen pixels per font pixel

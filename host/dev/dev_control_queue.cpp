@@ -2,11 +2,39 @@
 #include "host/dev/dev_control_queue.h"
 
 #include <exception>
+#include <iterator>
 #include <iostream>
 #include <utility>
 
+// A request replaces the waiting ones it makes pointless, and goes to the end: the last seek,
+// the last loop and the last track source are all that count, and a pause decides the state
+// whatever pauses and toggles came before it. So at most one request of each kind waits (the
+// queue is bounded by the number of kinds), and the loop applies each at most once a frame.
 void cDevControl::queue(cDevRequest request) {
     std::lock_guard<std::mutex> guard(requests_lock_);
+    auto last_of = [&](auto wanted) {
+        for (auto it = requests_.rbegin(); it != requests_.rend(); ++it) {
+            if (wanted(it->kind)) return std::next(it).base();
+        }
+        return requests_.end();
+    };
+    auto pausing = [](cDevRequest::kind_t kind) { return kind == cDevRequest::pause || kind == cDevRequest::toggle_pause; };
+    if (request.kind == cDevRequest::toggle_pause) {
+        auto waiting = last_of(pausing);
+        if (waiting != requests_.end()) {
+            // Toggling a waiting toggle cancels both; toggling a waiting pause turns it round.
+            const bool cancels = waiting->kind == cDevRequest::toggle_pause;
+            request.kind = cDevRequest::pause;
+            request.paused = !waiting->paused;
+            requests_.erase(waiting);
+            if (cancels) return;
+        }
+    } else {
+        const cDevRequest::kind_t kind = request.kind;
+        std::erase_if(requests_, [&](const cDevRequest& waiting) {
+            return kind == cDevRequest::pause ? pausing(waiting.kind) : waiting.kind == kind;
+        });
+    }
     requests_.push_back(std::move(request));
 }
 

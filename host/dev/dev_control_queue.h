@@ -1,7 +1,8 @@
 // The development mode's implementation of iDevControl: requests from any thread wait in a
-// queue that the main loop takes between frames; the state is a copy the loop publishes once
-// per frame; events are posted by the loop and delivered to the subscribers between frames,
-// on the main thread. No GL and no files; every lock is held only for a copy or a swap, and
+// queue that the main loop takes between frames, a newer request replacing the waiting ones it
+// supersedes (seeks, pauses, loops, track sources), so the queue never holds more than one of
+// each kind; the state is a copy the loop publishes once per frame; events are posted by the
+// loop and delivered to the subscribers between frames, on the main thread. No GL and no files; every lock is held only for a copy or a swap, and
 // no lock a request takes is held while a listener runs.
 #pragma once
 #include <cstdint>
@@ -39,7 +40,9 @@ public:
     void unsubscribe(int id) override;
 
     // ---- the main loop, between frames ----
-    // Every request queued so far, oldest first; the queue is empty afterwards.
+    // The requests waiting, oldest first (at most one per kind: the last seek, the pause state
+    // the pauses and toggles came to, the last loop, the last track source); the queue is
+    // empty afterwards.
     std::vector<cDevRequest> take_requests();
     void publish(const cDevState& state);
     // Queues an event for the next deliver.

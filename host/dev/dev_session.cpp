@@ -211,6 +211,14 @@ void cDevSession::report(const cReloadOutcome& outcome, double now) {
 }
 
 void cDevSession::apply_requests() {
+    // What the track worker has finished goes in first, so a source handed over below never
+    // takes effect in the frame that hands it over: its reading and parsing never hold a frame.
+    for (cTrackUpdate& update : tracks_.poll(monotonic_now())) {
+        report(update.outcome, monotonic_now());
+        if (update.source_in_effect) {
+            control_.post(cDevEvent{cDevEvent::tracks_reloaded, kSyncSourcePath, std::move(update.source_text)});
+        }
+    }
     for (cDevRequest& request : control_.take_requests()) {
         switch (request.kind) {
             case cDevRequest::seek: transport_.seek_to(static_cast<double>(request.first_ms)); break;
@@ -219,18 +227,18 @@ void cDevSession::apply_requests() {
             case cDevRequest::loop:
                 transport_.set_loop(static_cast<double>(request.first_ms), static_cast<double>(request.second_ms));
                 break;
-            case cDevRequest::tracks: {
-                const cReloadOutcome outcome =
-                    tracks_.apply_source(request.text, std::string(kSyncSourcePath) + " (from a tool)");
-                report(outcome, monotonic_now());
-                if (outcome.ok) control_.post(cDevEvent{cDevEvent::tracks_reloaded, kSyncSourcePath, request.text});
+            case cDevRequest::tracks:
+                tracks_.submit_text(std::move(request.text), std::string(kSyncSourcePath) + " (from a tool)");
                 break;
-            }
         }
     }
 }
 
 void cDevSession::apply_changes(double now) {
+    // The source waits to settle and the track files are read by the track worker; images,
+    // models and programs are reloaded as one burst, spread over frames.
+    std::vector<std::string> track_files;
+    std::vector<cFileChange> assets;
     for (const cFileChange& change : watcher_.poll(now)) {
         const std::string& path = change.path;
         const bool written = change.kind == cFileChange::written;
@@ -244,24 +252,23 @@ void cDevSession::apply_changes(double now) {
             }
         } else if (path == kSyncSourcePath) {
             if (written) {
-                std::string text;
-                outcome = tracks_.reload_source_file(text);
-                if (outcome->ok) control_.post(cDevEvent{cDevEvent::tracks_reloaded, path, text});
+                tracks_.source_written(now);
             } else {
                 outcome = tracks_.removed(path);
             }
         } else if (folder + "/" == kSyncBasePath && is_track_file(path)) {
-            outcome = written ? tracks_.reload_track_file(path) : tracks_.removed(path);
-        } else if (!written) {
-            outcome = assets_.removed(path);
-        } else if (folder == kShaderFolder) {
-            outcome = assets_.shader_changed(path);
-        } else if (folder == kTextureFolder) {
-            outcome = assets_.texture_changed(path);
-        } else if (folder == kModelFolder) {
-            outcome = assets_.model_changed(path);
+            if (written) {
+                track_files.push_back(path);
+            } else {
+                outcome = tracks_.removed(path);
+            }
+        } else {
+            assets.push_back(change);
         }
         if (outcome) report(*outcome, now);
     }
+    tracks_.track_files_written(std::move(track_files));
+    if (!assets.empty()) assets_.take(assets);
+    for (const cReloadOutcome& outcome : assets_.step(kReloadWorkSeconds)) report(outcome, now);
     for (const cReloadOutcome& outcome : modules_.poll(now)) report(outcome, now);
 }

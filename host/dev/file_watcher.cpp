@@ -103,6 +103,7 @@ void cFileWatcher::lose(cFolder& folder, double now, const char* how) {
 }
 
 void cFileWatcher::note(const std::string& path, cFileChange::kind_t kind, double now) {
+    ++noted_;
     if (pending_.empty()) first_pending_ = now;
     pending_[path] = kind;
     last_event_ = now;
@@ -163,7 +164,13 @@ void cFileWatcher::read_events(double now) {
 std::vector<cFileChange> cFileWatcher::poll(double now) {
     std::vector<cFileChange> settled;
     if (fd_ < 0) return settled;
-    read_events(last_poll_ < 0.0 ? now : last_poll_);
+    // What is read now happened since the previous poll. After a quiet poll it counts from that
+    // poll, so a save is handed out in the first frame after it. After a poll that read changes
+    // too the folders are busy (a burst, however long each frame takes), and it counts from
+    // now: a burst is handed out once it is over, each file once.
+    const bool busy = noted_ != 0;
+    noted_ = 0;
+    read_events(last_poll_ < 0.0 || busy ? now : last_poll_);
     last_poll_ = now;
     for (cFolder& folder : folders_) {
         if (folder.wd < 0 && now >= folder.retry_at) add_watch(folder, now, !folder.files.empty() || folder.reported_gone);

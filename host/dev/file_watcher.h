@@ -35,7 +35,9 @@ public:
     // each file once (the last thing that happened to it), sorted by path. now: seconds of a
     // monotonic clock. Events read now are taken as happened at the previous poll (they came
     // after it), so a loop that polls once a frame hands a change out in the first frame
-    // after it, unless the frames are shorter than the settling time.
+    // after it, unless the frames are shorter than the settling time; but when the previous
+    // poll read events too, they are taken as happened now, so changes that keep coming from
+    // frame to frame wait until a frame brings none (or the longest wait is up).
     std::vector<cFileChange> poll(double now);
     // Whether changes are waiting to settle.
     bool pending() const { return !pending_.empty(); }
@@ -72,4 +74,5 @@ private:
     double first_pending_ = 0.0;
     double last_event_ = 0.0;
     double last_poll_ = -1.0;  // -1: never polled
+    size_t noted_ = 0;         // changes noted since the last poll began
 };

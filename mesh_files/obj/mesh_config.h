@@ -37,3 +37,7 @@ constexpr std::size_t kObjBytesPerValueGuess = 16;
 constexpr int kObjPositionValues = 3;  // a fourth, w, is optional and defaults to 1
 constexpr int kObjTexcoordValues = 2;  // a third is read and dropped
 constexpr int kObjNormalValues = 3;
+
+// Warnings of one kind told per file, line by line; the rest of that kind are counted in one
+// line at the end of the file (a file of garbage would flood the console otherwise).
+constexpr uint32_t kObjMaxWarningsPerKind = 5;

@@ -16,6 +16,9 @@ struct cObjParseState {
     // face's list of that kind differs in length from its position list.
     uint64_t index_bound[3] = {0, 0, 0};
     bool length_mismatch[3] = {false, false, false};
+    // Warnings of each kind so far (missing values, "vp", "p", "l", unknown, not supported).
+    enum warning_t { missing_values, vp, point, line_statement, unknown, unsupported, warning_kinds };
+    uint64_t warnings[warning_kinds] = {};
 };
 
 class cObjLoader : public iMeshLoader, public iMeshLoader_data {
@@ -60,6 +63,8 @@ public:
 private:
     void read_text(const char* text, std::size_t size);
     void parse(const char* text, const char* end, cObjParseState& state);
+    // The counts of the warnings past the first few of their kind.
+    void tell_untold_warnings(const cObjParseState& state);
     void check_faces();
     void reserve_for(std::size_t bytes);
     void refuse_and_exit();

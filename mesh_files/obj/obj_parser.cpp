@@ -20,6 +20,27 @@
 
 namespace {
 
+// A token from the file as text the console can show: the bytes of printable ASCII as they
+// are, a backslash doubled, every other byte (control bytes such as ESC above all) as \xHH.
+void write_escaped(std::ostream& out, const char* token, std::size_t length) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(token[i]);
+        if (byte == '\\') {
+            text += "\\\\";
+        } else if (byte >= 0x20 && byte < 0x7f) {
+            text += static_cast<char>(byte);
+        } else {
+            text += "\\x";
+            text += kHex[byte >> 4];
+            text += kHex[byte & 15];
+        }
+    }
+    out << text;
+}
+
 // The file's bytes: mapped where the system allows it (no copy, no fresh pages), read into
 // memory otherwise (pipes, special files).
 class cObjFileBytes {
@@ -137,6 +158,7 @@ void cObjLoader::read_text(const char* text, std::size_t size) {
         parse(rest.data(), rest.data() + rest.size() - 1, state);
     }
 
+    tell_untold_warnings(state);
     std::cerr << "done reading obj.\n-" << std::endl;
     // The parser noted the largest index of each kind and whether any face's lists differ in
     // length; only when that shows a problem are the faces walked to find the first bad one.
@@ -183,7 +205,10 @@ void cObjLoader::parse(const char* p, const char* end, cObjParseState& state) {
         }
         return count;
     };
+    // Whether a warning of this kind is still told line by line (the first few of the file).
+    auto tell = [&state](cObjParseState::warning_t kind) { return ++state.warnings[kind] <= kObjMaxWarningsPerKind; };
     auto warn_missing_values = [&](const char* keyword, uint64_t line, int count, int wanted) {
+        if (!tell(cObjParseState::missing_values)) return;
         std::cerr << "# warning, \"" << keyword << "\" in line " << line << " has " << count << " of " << wanted
                   << " values; the missing ones are read as 0" << std::endl;
     };
@@ -276,23 +301,35 @@ void cObjLoader::parse(const char* p, const char* end, cObjParseState& state) {
         } else if (is_keyword(token, length, "mtllib")) {
         } else if ((length == 1 && token[0] == 's') || is_keyword(token, length, "curv") ||
                    is_keyword(token, length, "curv2") || is_keyword(token, length, "surf")) {
-            if (verbose_) {
+            if (verbose_ && tell(cObjParseState::unsupported)) {
                 std::cerr << "# warning: \"";
-                std::cerr.write(token, static_cast<std::streamsize>(length));
+                write_escaped(std::cerr, token, length);
                 std::cerr << "\" in line " << line << " not supported... skipped!\n";
             }
         } else if (is_keyword(token, length, "vp")) {
-            std::cerr << "# warning, \"vp\" in line " << line << " not supported... skipped!\n";
+            if (tell(cObjParseState::vp)) std::cerr << "# warning, \"vp\" in line " << line << " not supported... skipped!\n";
         } else if (length == 1 && token[0] == 'p') {
-            std::cerr << "TOK_P\n";
+            if (tell(cObjParseState::point)) std::cerr << "TOK_P\n";
         } else if (length == 1 && token[0] == 'l') {
-            std::cerr << "TOK_L\n";
-        } else {
+            if (tell(cObjParseState::line_statement)) std::cerr << "TOK_L\n";
+        } else if (tell(cObjParseState::unknown)) {
             std::cerr << "# warning, unknown token: \"";
-            std::cerr.write(token, static_cast<std::streamsize>(length));
+            write_escaped(std::cerr, token, length);
             std::cerr << "\" in line " << line << "... skipped!" << std::endl;
         }
         p = static_cast<const char*>(std::memchr(p, '\n', text_end + 1 - p)) + 1;
+    }
+}
+
+void cObjLoader::tell_untold_warnings(const cObjParseState& state) {
+    const char* what[cObjParseState::warning_kinds] = {
+        "vertex statements with missing values (read as 0)", "\"vp\" lines not supported... skipped!",
+        "\"p\" lines skipped", "\"l\" lines skipped", "lines with unknown tokens... skipped!",
+        "statements not supported... skipped!"};
+    for (int kind = 0; kind < cObjParseState::warning_kinds; ++kind) {
+        if (state.warnings[kind] <= kObjMaxWarningsPerKind) continue;
+        std::cerr << "# warning, ... and " << state.warnings[kind] - kObjMaxWarningsPerKind << " more " << what[kind]
+                  << std::endl;
     }
 }
 

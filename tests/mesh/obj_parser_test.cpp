@@ -55,6 +55,30 @@ TEST(ObjStatements, unsupported_and_unknown_statements_write_their_warnings_in_o
     EXPECT_FALSE(loader.refused());
 }
 
+TEST(ObjStatements, a_garbage_file_gets_the_first_five_warnings_of_each_kind_with_control_bytes_escaped) {
+    cTempDir dir;
+    cObjLoader loader;
+    // 1,000 lines of an unknown token carrying a terminal's escape sequence, a backslash and a
+    // byte past ASCII; 7 positions with a value missing; 6 "p" lines.
+    std::string text;
+    for (int i = 0; i < 1000; ++i) text += "\x1b[2J\\\xff 1\n";
+    for (int i = 0; i < 7; ++i) text += "v 1 2\n";
+    for (int i = 0; i < 6; ++i) text += "p 1\n";
+    std::string told;
+    for (int line = 1; line <= 5; ++line) {
+        told += "# warning, unknown token: \"\\x1b[2J\\\\\\xff\" in line " + std::to_string(line) + "... skipped!\n";
+    }
+    for (int line = 1001; line <= 1005; ++line) {
+        told += "# warning, \"v\" in line " + std::to_string(line) + " has 2 of 3 values; the missing ones are read as 0\n";
+    }
+    told += "TOK_P\nTOK_P\nTOK_P\nTOK_P\nTOK_P\n";
+    told += "# warning, ... and 2 more vertex statements with missing values (read as 0)\n";
+    told += "# warning, ... and 1 more \"p\" lines skipped\n";
+    told += "# warning, ... and 995 more lines with unknown tokens... skipped!\n";
+    EXPECT_EQ(load_text(loader, dir, text), parse_frame(dir / "mesh.obj", told));
+    EXPECT_EQ(loader.positions.size(), 7u * 4u) << "capped warnings still read every statement";
+}
+
 TEST(ObjStatements, verbose_setting_reports_the_silently_skipped_statements) {
     cTempDir dir;
     cObjLoader loader;

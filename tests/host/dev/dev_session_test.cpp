@@ -147,6 +147,20 @@ TEST(DevSession, a_tool_on_another_thread_drives_the_show_between_frames) {
     EXPECT_EQ(host->sync->get_value("probe_value", 0), 2.0f) << "the tool's text is in effect";
     EXPECT_NE(err.find("## ERROR: data/sync/show.tracks (from a tool):2:"), std::string::npos) << err;
 
+    // A source is parsed off the frame loop: the frame that takes the request still reads the
+    // old keys, and a later frame has the new ones.
+    control.request_tracks("track probe_value\n  0:0 3 step\n");
+    cCaptureStream quiet_again(STDOUT_FILENO);
+    session.run_frame();
+    const float in_that_frame = host->sync->get_value("probe_value", 0);
+    const auto parsed_by = std::chrono::steady_clock::now() + 20s;
+    while (host->sync->get_value("probe_value", 0) != 3.0f && std::chrono::steady_clock::now() < parsed_by) {
+        session.run_frame();
+    }
+    quiet_again.stop();
+    EXPECT_EQ(in_that_frame, 2.0f);
+    EXPECT_EQ(host->sync->get_value("probe_value", 0), 3.0f);
+
     // An image saved while the show runs: the same texture record takes it.
     const cTexture* white = static_cast<gfxContext*>(host->gfx)->textures().find("data/textures/default_white.png");
     ASSERT_NE(white, nullptr);

@@ -55,6 +55,20 @@ TEST(file_watcher, changes_wait_for_quiet_and_come_once_per_file_with_the_last_t
     }
     write(dir / "w/a.txt", "50");
     EXPECT_EQ(watcher.poll(5.51).size(), 1u);
+
+    // A burst that goes on from frame to frame, the frames longer than the settling time (as
+    // when each frame reloads what the last one handed out): the first frame's change goes at
+    // once, the rest once a frame brings nothing new, each file once.
+    EXPECT_TRUE(watcher.poll(6.0).empty());
+    write(dir / "w/a.txt", "51");
+    EXPECT_EQ(watcher.poll(6.05).size(), 1u);
+    size_t handed_out = 0;
+    for (int frame = 2; frame <= 8; ++frame) {
+        for (int i = 0; i < 10; ++i) write(dir / ("w/f" + std::to_string(i) + ".txt"), std::to_string(frame));
+        handed_out += watcher.poll(6.0 + frame * 0.05).size();
+    }
+    EXPECT_EQ(handed_out, 0u);
+    EXPECT_EQ(watcher.poll(6.45).size(), 10u);
 }
 
 TEST(file_watcher, a_folder_renamed_away_is_given_up_and_taken_up_again_with_what_changed_meanwhile) {
