@@ -89,17 +89,15 @@ void cHttpGate::wake() {
 
 void cHttpGate::keep(int fd, std::string rest) {
     {
+        // The wake-up is written under the lock, so stop() cannot close its descriptor meanwhile.
         std::lock_guard<std::mutex> lock(mutex_);
         if (!stopping_) {
             returned_.emplace_back(fd, std::move(rest));
-            fd = -1;
+            wake();
+            return;
         }
     }
-    if (fd >= 0) {
-        close(fd);
-        return;
-    }
-    wake();
+    close(fd);
 }
 
 void cHttpGate::close(int fd) {
@@ -118,9 +116,9 @@ void cHttpGate::stop() {
         ::close(listen_fd_);
     }
     listen_fd_ = -1;
+    std::lock_guard<std::mutex> lock(mutex_);
     if (wake_fd_ >= 0) ::close(wake_fd_);
     wake_fd_ = -1;
-    std::lock_guard<std::mutex> lock(mutex_);
     for (int fd : open_) ::shutdown(fd, SHUT_RDWR);
 }
 

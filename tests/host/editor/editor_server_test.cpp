@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <map>
@@ -426,6 +427,23 @@ TEST_F(EditorServer, strangers_are_refused_before_anything_happens) {
     EXPECT_EQ(status_of({{"X-Editor-Token", editor->token()}, {"Sec-Fetch-Site", "cross-site"}}), 403);
     // A host name that points at this machine (DNS rebinding) still names itself.
     EXPECT_EQ(status_of({{"X-Editor-Token", editor->token()}, {"Host", "evil.example:" + std::to_string(editor->port())}}), 403);
+    // Near misses: the token one digit off, one longer, in capitals; the address with another
+    // port or host, the page's origin over https or with a path.
+    std::string off_by_one = editor->token();
+    off_by_one.back() = off_by_one.back() == '0' ? '1' : '0';
+    std::string capitals = editor->token();
+    for (char& c : capitals) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const std::string& token : {off_by_one, editor->token() + "0", capitals}) {
+        if (token == editor->token()) continue;  // a token of digits alone has no capitals
+        EXPECT_EQ(status_of({{"X-Editor-Token", token}}), 401) << token;
+    }
+    const std::string port = std::to_string(editor->port());
+    for (const std::string& host : {"127.0.0.1:" + port + "0", "127.0.0.2:" + port, "localhost.:" + port, std::string("127.0.0.1")}) {
+        EXPECT_EQ(status_of({{"X-Editor-Token", editor->token()}, {"Host", host}}), 403) << host;
+    }
+    for (const std::string& origin : {"https://127.0.0.1:" + port, "http://127.0.0.1:" + port + "/", "http://localhost:" + port + "0"}) {
+        EXPECT_EQ(status_of({{"X-Editor-Token", editor->token()}, {"Origin", origin}}), 403) << origin;
+    }
     EXPECT_EQ(bare.Get("/api/state")->status, 401);
     EXPECT_EQ(bare.Get("/")->status, 401);
 
