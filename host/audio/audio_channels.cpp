@@ -124,7 +124,13 @@ bool BASS_ChannelSetPosition(uint32_t handle, uint64_t pos, uint32_t mode) {
     if (mode != BASS_POS_BYTE) return audio_errors::fail(BASS_ERROR_NOTAVAIL, false);
     const uint64_t frame = pos / stream->pcm()->frame_bytes();
     if (frame > stream->length_frames()) return audio_errors::fail(BASS_ERROR_POSITION, false);
-    stream->seek(frame);
+    // While the output plays, the position moves on from the new place at once rather than
+    // standing there for the output's latency (a picture drawn from it would stop).
+    if (stream->playing && !layer.output_paused && layer.clock) {
+        stream->seek_running(frame, layer.device_audible());
+    } else {
+        stream->seek(frame);
+    }
     audio_errors::set(BASS_OK);
     return true;
 }

@@ -25,12 +25,17 @@ cAudioStream::cAudioStream(std::shared_ptr<const cPcm> pcm, uint32_t device_rate
 
 // ---- position ----
 
-void cAudioStream::restart_at(double frame) {
+void cAudioStream::restart_at(double frame) { restart_at_cursor(static_cast<uint64_t>(frame * static_cast<double>(fixed_one))); }
+
+void cAudioStream::restart_at_cursor(uint64_t cursor) {
     segment_on_output_ = false;
     segment_device_start_ = 0;
     segment_converted_ = 0;
     segment_handed_ = 0;
-    cursor_ = static_cast<uint64_t>(frame * static_cast<double>(fixed_one));
+    running_start_ = false;
+    run_laps_ = 0;
+    heard_floor_ = 0.0;
+    cursor_ = cursor;
     base_index_ = 0;
     base_cursor_ = cursor_;
     ++base_serial_;
@@ -48,6 +53,34 @@ void cAudioStream::seek(uint64_t frame) {
     last_serial_ = base_serial_;
 }
 
+void cAudioStream::seek_running(uint64_t frame, double device_audible) {
+    seek(frame);
+    running_start_ = frame < frames_;
+    run_anchor_ = device_audible;
+}
+
+uint64_t cAudioStream::advanced(uint64_t from, double output_frames, uint64_t& laps) const {
+    uint64_t cursor = from + static_cast<uint64_t>(output_frames) * step_;
+    laps = 0;
+    if (loop_armed_ && (cursor >> fixed_shift) >= loop_end_) {
+        const uint64_t start = loop_start_ << fixed_shift, length = (loop_end_ - loop_start_) << fixed_shift;
+        laps = (cursor - start) / length;
+        cursor = start + (cursor - start) % length;
+    }
+    return std::min(cursor, frames_ << fixed_shift);
+}
+
+void cAudioStream::start_late(uint64_t device_frame) {
+    const double late = std::max(0.0, static_cast<double>(device_frame) - run_anchor_);
+    uint64_t laps = 0;
+    const uint64_t cursor = advanced(base_cursor_, late, laps);
+    const uint64_t serial = base_serial_, seen = last_serial_;
+    restart_at_cursor(cursor);
+    // The readings so far led up to this frame: no jump, unless they went round the loop.
+    if (laps == 0 && serial == seen) last_serial_ = base_serial_;
+    heard_floor_ = -late;
+}
+
 void cAudioStream::pass_wraps(uint64_t heard) {
     while (wrap_count_ > 0 && wraps_[wrap_head_].output_index <= heard) {
         base_index_ = wraps_[wrap_head_].output_index;
@@ -60,15 +93,25 @@ void cAudioStream::pass_wraps(uint64_t heard) {
 
 double cAudioStream::position(double device_audible) {
     double heard = 0.0;
-    if (segment_on_output_) {
-        heard = device_audible - static_cast<double>(segment_device_start_);
-        heard = std::clamp(heard, 0.0, static_cast<double>(segment_handed_));
-        pass_wraps(static_cast<uint64_t>(heard));
+    double position = 0.0;
+    bool lapped = false;
+    if (!segment_on_output_ && running_start_) {
+        uint64_t laps = 0;
+        const uint64_t cursor = advanced(base_cursor_, std::max(0.0, device_audible - run_anchor_), laps);
+        position = static_cast<double>(cursor) / static_cast<double>(fixed_one);
+        lapped = laps != run_laps_;
+        run_laps_ = laps;
+    } else {
+        if (segment_on_output_) {
+            heard = device_audible - static_cast<double>(segment_device_start_);
+            heard = std::clamp(heard, heard_floor_, static_cast<double>(segment_handed_));
+            if (heard > 0.0) pass_wraps(static_cast<uint64_t>(heard));
+        }
+        position = static_cast<double>(base_cursor_) / static_cast<double>(fixed_one) +
+                   (heard - static_cast<double>(base_index_)) * ratio_;
     }
-    double position = static_cast<double>(base_cursor_) / static_cast<double>(fixed_one) +
-                      (heard - static_cast<double>(base_index_)) * ratio_;
-    position = std::min(position, static_cast<double>(frames_));
-    if (base_serial_ != last_serial_) {
+    position = std::max(0.0, std::min(position, static_cast<double>(frames_)));
+    if (base_serial_ != last_serial_ || lapped) {
         // A seek or a wrap: the first reading after it is where playback went.
         last_serial_ = base_serial_;
         last_position_ = position;
@@ -225,6 +268,7 @@ void cAudioStream::refill(size_t frames) {
 }
 
 size_t cAudioStream::mix_into(int32_t* mix, size_t count, uint64_t device_frame) {
+    if (running_start_ && !segment_on_output_) start_late(device_frame);
     size_t done = 0;
     while (done < count && ring_count_ > 0) {
         const size_t n = std::min(count - done, ring_capacity_ - ring_head_);

@@ -25,6 +25,11 @@ public:
     // ---- position (stream frames) ----
     // Moves to frame: reads frame at once and holds there until the new data is heard.
     void seek(uint64_t frame);
+    // Moves to frame while the output plays (device_audible: what it has played now): the
+    // position moves on from frame at once, and the output takes up the stream where the
+    // position has got to when it asks for more, so that what is heard matches what is read.
+    // The sound of the output's latency after frame is skipped; nothing stands still.
+    void seek_running(uint64_t frame, double device_audible);
     // The position heard when the output has played device_audible frames. Never decreases
     // between seeks and never passes what was handed to the output or the stream's end.
     double position(double device_audible);
@@ -60,6 +65,12 @@ private:
     };
 
     void restart_at(double frame);
+    void restart_at_cursor(uint64_t cursor);
+    // A running seek reaching the output at device_frame: the conversion starts where the
+    // position has moved on to by then.
+    void start_late(uint64_t device_frame);
+    // The stream frame (32.32) output frames after the cursor `from`, wrapped by the loop.
+    uint64_t advanced(uint64_t from, double output_frames, uint64_t& laps) const;
     void arm_loop();
     // Drops what is converted but not handed out and puts the cursor where it began.
     void rewind_to_handed();
@@ -90,6 +101,14 @@ private:
     uint64_t base_serial_ = 0;
     uint64_t last_serial_ = 0;
     double last_position_ = 0.0;
+    // A running seek not yet on the output: the position moves from base_cursor_ with the
+    // output's clock from run_anchor_, round the loop run_laps_ times so far.
+    bool running_start_ = false;
+    double run_anchor_ = 0.0;
+    uint64_t run_laps_ = 0;
+    // Output frames (<= 0) from which the current stretch was read before its first frame
+    // was heard: a running seek's readings lead into it without standing still.
+    double heard_floor_ = 0.0;
 
     uint64_t loop_start_ = 0;
     uint64_t loop_end_ = 0;

@@ -23,8 +23,13 @@ constexpr double kBeatMs = 60000.0 / host_constants::beats_per_minute;
 cDevTransport::cDevTransport(cSoundModule_bass& sound, cModuleInput& input, double end_ms)
     : sound_(sound), input_(input), end_ms_(end_ms) {
     music_end_ms_ = sound_.length_ms();
-    if (music_end_ms_ > 0.0) end_ms_ = std::min(end_ms_, music_end_ms_);
     view_.av_offset_ms = input_.av_offset_ms();
+}
+
+double cDevTransport::last_ms() const {
+    if (music_end_ms_ <= 0.0) return end_ms_;
+    // The picture cannot go on past the music it is drawn against.
+    return std::max(0.0, std::min(end_ms_, music_end_ms_ - view_.av_offset_ms));
 }
 
 bool cDevTransport::take_changed() {
@@ -80,9 +85,9 @@ void cDevTransport::apply_seek(double show_ms, bool user) {
     if (!(target >= 0.0)) {  // NaN lands at the start too
         outside = "before the start";
         target = 0.0;
-    } else if (target > end_ms_) {
+    } else if (target > last_ms()) {
         outside = "past the end";
-        target = end_ms_;
+        target = last_ms();
     }
     if (user) {
         if (outside && outside != clamp_reported_) {
@@ -100,7 +105,7 @@ void cDevTransport::apply_seek(double show_ms, bool user) {
 // ---- loop ----
 
 void cDevTransport::mark_loop_start() {
-    const double start = std::clamp(round_to_row(now_ms()), 0.0, end_ms_);
+    const double start = std::clamp(round_to_row(now_ms()), 0.0, last_ms());
     loop_start_ = start;
     if (loop_end_ && *loop_end_ <= start) {
         std::cout << "# note: the loop's end " << format_music_time(*loop_end_) << " is not after its new start; set a new end"
@@ -111,7 +116,7 @@ void cDevTransport::mark_loop_start() {
 }
 
 void cDevTransport::mark_loop_end() {
-    const double end = std::clamp(round_to_row(now_ms()), 0.0, end_ms_);
+    const double end = std::clamp(round_to_row(now_ms()), 0.0, last_ms());
     if (loop_start_ && end <= *loop_start_) {
         std::cout << "# note: a loop end at " << format_music_time(end) << " is not after the loop's start "
                   << format_music_time(*loop_start_) << "; the loop is unchanged" << std::endl;
@@ -134,8 +139,8 @@ void cDevTransport::set_loop(double start_ms, double end_ms) {
         clear_loop();
         return;
     }
-    loop_start_ = std::clamp(start_ms, 0.0, end_ms_);
-    loop_end_ = std::clamp(end_ms, 0.0, end_ms_);
+    loop_start_ = std::clamp(start_ms, 0.0, last_ms());
+    loop_end_ = std::clamp(end_ms, 0.0, last_ms());
     if (!loop_on()) {
         clear_loop();
         return;
@@ -187,9 +192,9 @@ void cDevTransport::set_offset(int32_t offset_ms) {
 void cDevTransport::pause_at_end() {
     sound_.pause();
     view_.paused = true;
-    apply_seek(end_ms_, false);
+    apply_seek(last_ms(), false);
     view_.at_end = true;
-    std::cout << "# note: the end of the show (" << format_music_time(end_ms_)
+    std::cout << "# note: the end of the show (" << format_music_time(last_ms())
               << "): paused; Space plays it again from the start" << std::endl;
 }
 
@@ -204,11 +209,11 @@ cFramePlan cDevTransport::plan_frame() {
     if (!view_.paused) {
         const double music_ms = sound_.position_exact_ms();
         const double show_ms = music_ms - view_.av_offset_ms;
+        // The end is the picture's: with an offset the music is that much ahead or behind.
         if (loop_on() && show_ms >= *loop_end_) {
             apply_seek(*loop_start_, false);
             jumped = true;
-        } else if (std::trunc(music_ms) > host_constants::show_end_ms ||
-                   (music_end_ms_ > 0.0 && music_ms >= music_end_ms_)) {
+        } else if (std::trunc(show_ms) > end_ms_ || (music_end_ms_ > 0.0 && music_ms >= music_end_ms_)) {
             pause_at_end();
             jumped = true;
         }

@@ -61,6 +61,8 @@ public:
     // The show time with its fraction (while paused after a seek: exactly where it went).
     double now_ms() const;
     double end_ms() const { return end_ms_; }
+    // Where the show stops now: its end, or the end of the music less the offset if earlier.
+    double last_ms() const;
 
 private:
     // user: a seek somebody asked for, whose landing outside the show is reported.

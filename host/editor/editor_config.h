@@ -17,13 +17,29 @@ constexpr const char* token_query = "token";
 // The cookie is named per port: browsers share cookies between the ports of one host.
 constexpr const char* token_cookie_prefix = "editor_token_";
 
-// Bodies above this are refused before they are read.
+// Bodies above this are refused before they are read, however they are sent.
 constexpr std::size_t max_body_bytes = 1024 * 1024;
+// A request line with its headers above this is refused.
+constexpr std::size_t max_head_bytes = 16 * 1024;
 
-// Worker threads of the server, and how many of them open pages may hold with their event
-// streams; the rest stay free for requests.
-constexpr std::size_t server_threads = 12;
+// Requests are read whole by one thread for every connection, then answered by a few workers;
+// each open page holds a thread of its own for its event stream, from a pool of their own,
+// with room for a page that replaces the oldest while that one is still saying goodbye.
+constexpr std::size_t request_threads = 4;
+// Whole requests waiting for a worker; beyond this they are answered 503 at once.
+constexpr std::size_t max_queued_requests = 32;
 constexpr std::size_t max_event_streams = 8;
+constexpr std::size_t stream_threads = max_event_streams + 2;
+// Connections that have not sent a whole request yet, idle ones included; beyond this the one
+// waiting longest is closed, so that no crowd of slow clients keeps a page out.
+constexpr std::size_t max_waiting_connections = 64;
+// A request must arrive whole within this time of its first byte, whatever pace it comes at;
+// a connection that sends nothing is closed after the second one.
+constexpr int request_deadline_ms = 5000;
+constexpr int idle_connection_ms = 5000;
+// After a refusal, what the client still sends is read and dropped for at most this long, so
+// that it gets to read the answer rather than a reset connection.
+constexpr int drain_ms = 1000;
 // An event stream that falls this many messages behind is closed; the page reconnects and
 // gets the whole state again.
 constexpr std::size_t max_queued_events = 256;
@@ -31,8 +47,10 @@ constexpr std::size_t max_queued_events = 256;
 constexpr int keep_alive_seconds = 15;
 // The player's time goes to every page this often, besides every change of play state.
 constexpr int player_push_ms = 1000;
-// Reads and writes of one request give up after this long.
-constexpr int socket_timeout_seconds = 5;
+// One write of an answer gives up after this long without the client reading.
+constexpr int write_timeout_ms = 5000;
+// While the music is being decoded the waveform is refused with this hint to ask again.
+constexpr int peaks_retry_seconds = 1;
 
 // A source that another program changed is taken (a new version, on every page) only when it
 // is whole: it parses, and has been quiet this long (no change of its size or times, and no

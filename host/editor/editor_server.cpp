@@ -1,9 +1,12 @@
-// The editor's HTTP server: cpp-httplib on 127.0.0.1, one handler per verb, the page from the
-// compiled-in files, Server-Sent Events for the push. Depends on the session (document and
+// The editor's HTTP server: the gate reads requests whole on 127.0.0.1, cpp-httplib routes them
+// on a few workers (event streams on threads of their own), one handler per verb, the page from
+// the compiled-in files, Server-Sent Events for the push. Depends on the session (document and
 // history), the request guard, the event hub and the development mode's control surface.
-// No path of a request ever reaches the file system; nothing is served before the guard.
+// No path of a request ever reaches the file system; nothing is served before the guard; no
+// client can make the player's exit wait.
 //
-// [SECTION] replies   [SECTION] routes   [SECTION] events of the show   [SECTION] start and stop
+// [SECTION] replies   [SECTION] routes   [SECTION] requests from the gate
+// [SECTION] events of the show   [SECTION] start and stop
 #include "host/editor/editor_server.h"
 
 #include <httplib.h>
@@ -12,7 +15,6 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
-#include <future>
 #include <iostream>
 #include <thread>
 
@@ -20,10 +22,13 @@
 
 #include "host/editor/editor_session.h"
 #include "host/editor/event_stream.h"
+#include "host/editor/gate_stream.h"
+#include "host/editor/http_gate.h"
 #include "host/editor/page_files.h"
 #include "host/editor/request_guard.h"
 #include "host/editor/show_timeline.h"
 #include "host/editor/waveform_peaks.h"
+#include "host/editor/worker_pool.h"
 #include "host/sync/sync_config.h"
 
 namespace {
@@ -38,21 +43,47 @@ void reply(httplib::Response& res, int status, const json& body) {
 
 void refuse(httplib::Response& res, int status, const std::string& reason) { reply(res, status, {{"error", reason}}); }
 
-// The body of a verb: a JSON object sent as application/json (a form or plain text from
-// another page would not need the browser's permission; JSON does).
+std::string lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// "application/json" in any case, with or without parameters ("; charset=utf-8"), and nothing
+// else: a form or plain text from another page would not need the browser's permission; JSON does.
+bool is_json_type(const std::string& type) {
+    std::string media = lower(type.substr(0, type.find(';')));
+    const std::size_t first = media.find_first_not_of(" \t");
+    if (first == std::string::npos) return false;
+    media = media.substr(first, media.find_last_not_of(" \t") - first + 1);
+    return media == "application/json";
+}
+
+// The body of a verb: a JSON object sent as application/json.
 bool read_body(const httplib::Request& req, httplib::Response& res, json& body) {
-    std::string type = req.get_header_value("Content-Type");
-    if (type.rfind("application/json", 0) != 0) {
+    if (!is_json_type(req.get_header_value("Content-Type"))) {
         refuse(res, 415, "send the body as application/json");
         return false;
     }
-    body = json::parse(req.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object()) {
+    try {
+        body = json::parse(req.body);
+    } catch (const json::exception& e) {
+        // The library's words without its "[json.exception.parse_error.101] " tag.
+        std::string why = e.what();
+        if (why.rfind("[json.exception.", 0) == 0 && why.find("] ") != std::string::npos) why.erase(0, why.find("] ") + 2);
+        refuse(res, 400, "the body is not JSON: " + why);
+        return false;
+    }
+    if (!body.is_object()) {
         refuse(res, 400, "the body is not a JSON object");
         return false;
     }
     return true;
 }
+
+// On the threads of the event streams; any other thread refuses to open one.
+thread_local bool t_stream_thread = false;
 
 // A time in whole milliseconds; the show clamps it to its length.
 bool read_ms(const json& body, const char* name, int64_t& out, httplib::Response& res) {
@@ -67,8 +98,13 @@ bool read_ms(const json& body, const char* name, int64_t& out, httplib::Response
 
 class cEditorServerImpl final : public cEditorServer {
 public:
-    cEditorServerImpl(iDevControl& dev, const std::string& show_dir, std::string token)
-        : dev_(dev), show_dir_(show_dir), session_(dev, show_dir, load_show_timeline(show_dir), hub_) {
+    cEditorServerImpl(iDevControl& dev, const std::string& show_dir, std::string token, const cEditorOptions& options)
+        : dev_(dev),
+          show_dir_(show_dir),
+          session_(dev, show_dir, load_show_timeline(show_dir), hub_),
+          gate_(gate_settings(options)),
+          requests_(editor_config::request_threads, editor_config::max_queued_requests),
+          streams_(editor_config::stream_threads, 0) {
         address_.token = std::move(token);
     }
 
@@ -86,24 +122,26 @@ public:
     // Binds the port; false when it is taken.
     bool bind(const cEditorOptions& options) {
         configure();
-        if (options.any_free_port) {
-            address_.port = http_.bind_to_any_port(editor_config::listen_host);
-            return address_.port > 0;
-        }
-        address_.port = options.port;
-        return http_.bind_to_port(editor_config::listen_host, options.port);
+        if (!gate_.bind(editor_config::listen_host, options.any_free_port ? 0 : options.port)) return false;
+        address_.port = gate_.port();
+        return true;
     }
 
     void run() {
-        // Decoded on a thread of its own: the show starts meanwhile, and the first page waits.
+        // Decoded on a thread that nobody waits for: the show starts meanwhile, a page asking
+        // early is told to ask again, and the player's exit does not wait for the decoder
+        // (which cannot be interrupted). The thread owns all it touches: the path, and the
+        // slot by a shared pointer.
         std::string music = (std::filesystem::path(show_dir_) / editor_config::music_path).string();
-        peaks_ = std::async(std::launch::async, [music] {
-                     return peaks_json(load_waveform_peaks(music, editor_config::peak_buckets_per_second));
-                 }).share();
-        listener_ = std::thread([this] { http_.listen_after_bind(); });
-        // The library's stop does nothing until the server runs: an editor stopped right after
-        // it started would leave its listener running, and stop would wait for it for ever.
-        for (int i = 0; i < 5000 && !http_.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::thread([slot = peaks_, music] {
+            std::string text = peaks_json(load_waveform_peaks(music, editor_config::peak_buckets_per_second));
+            std::lock_guard<std::mutex> lock(slot->mutex);
+            slot->json = std::move(text);
+            slot->ready = true;
+        }).detach();
+        // The library ends long answers (event streams) once its socket reads as none.
+        http_.open(gate_.listen_socket());
+        gate_.start([this](cWholeRequest& request) { return dispatch(request); });
         pump_ = std::thread([this] { pump(); });
         session_.set_state_listener([this] {
             {
@@ -128,9 +166,26 @@ private:
     cEditorAddress address_;
     cEventHub hub_;
     cEditorSession session_;
-    httplib::Server http_;
-    std::shared_future<std::string> peaks_;
-    std::thread listener_, pump_;
+    // The library's routing and answers, fed by the gate instead of its own sockets.
+    class cRouter final : public httplib::Server {
+    public:
+        bool serve(httplib::Stream& stream, bool close_after, bool& closed) {
+            return process_request(stream, close_after, closed, [](httplib::Request&) {});
+        }
+        void open(int fd) { svr_sock_ = fd; }
+        void close() { svr_sock_ = INVALID_SOCKET; }
+    };
+    cRouter http_;
+    cHttpGate gate_;
+    cWorkerPool requests_, streams_;
+    std::atomic<bool> stopping_{false};
+    struct cPeaksSlot {
+        std::mutex mutex;
+        bool ready = false;
+        std::string json;
+    };
+    std::shared_ptr<cPeaksSlot> peaks_ = std::make_shared<cPeaksSlot>();
+    std::thread pump_;
     int subscription_ = 0;
     bool subscribed_ = false;
 
@@ -141,20 +196,20 @@ private:
     bool pump_stop_ = false;
 
     // ---- [SECTION] routes ----
+    static cGateSettings gate_settings(const cEditorOptions& options) {
+        cGateSettings settings;
+        settings.framing.max_head_bytes = editor_config::max_head_bytes;
+        settings.framing.max_body_bytes = editor_config::max_body_bytes;
+        settings.request_deadline = std::chrono::milliseconds(options.request_deadline_ms);
+        settings.idle_deadline = std::chrono::milliseconds(editor_config::idle_connection_ms);
+        settings.drain_time = std::chrono::milliseconds(editor_config::drain_ms);
+        settings.max_waiting = editor_config::max_waiting_connections;
+        return settings;
+    }
+
     void configure() {
-        // Only SO_REUSEADDR: the library's default also sets SO_REUSEPORT, which would let a
-        // second program bind the same port and share the editor's connections.
-        http_.set_socket_options([](int sock) {
-            int yes = 1;
-            ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        });
-        http_.new_task_queue = [] { return new httplib::ThreadPool(editor_config::server_threads); };
-        // Answers go out in more than one write; without this, the kernel may hold the last one
-        // back for a delayed acknowledgement (tens of milliseconds).
-        http_.set_tcp_nodelay(true);
+        // The gate has checked the sizes already; this is the library's own guard as well.
         http_.set_payload_max_length(editor_config::max_body_bytes);
-        http_.set_read_timeout(editor_config::socket_timeout_seconds);
-        http_.set_write_timeout(editor_config::socket_timeout_seconds);
 
         http_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
             cGuardVerdict verdict = check_request(req, address_);
@@ -183,11 +238,14 @@ private:
             res.set_content(session_.state_text(), "application/json");
         });
         http_.Get("/api/peaks", [this](const httplib::Request&, httplib::Response& res) {
-            if (peaks_.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-                refuse(res, 503, "the music is still being decoded");
+            // Never waits for the decoder: a worker held here would be one fewer for the pages.
+            std::lock_guard<std::mutex> lock(peaks_->mutex);
+            if (!peaks_->ready) {
+                res.set_header("Retry-After", std::to_string(editor_config::peaks_retry_seconds));
+                refuse(res, 503, "the music is still being decoded; ask again in a moment");
                 return;
             }
-            res.set_content(peaks_.get(), "application/json");
+            res.set_content(peaks_->json, "application/json");
         });
         http_.Get("/api/events", [this](const httplib::Request&, httplib::Response& res) { open_events(res); });
 
@@ -246,9 +304,14 @@ private:
     static void answer(httplib::Response& res, const cEditorReply& r) { reply(res, r.status, r.body); }
 
     void open_events(httplib::Response& res) {
+        // A stream reached by another spelling of its path would hold a worker for good.
+        if (!t_stream_thread) {
+            refuse(res, 400, "open the event stream as /api/events");
+            return;
+        }
         std::shared_ptr<cEventQueue> queue = session_.open_stream();
         if (!queue) {
-            refuse(res, 503, "too many pages are open");
+            refuse(res, 503, "the editor is stopping");
             return;
         }
         res.set_chunked_content_provider(
@@ -260,6 +323,37 @@ private:
                 return sink.write(chunk.data(), chunk.size());
             },
             [this, queue](bool) { hub_.close_stream(queue); });
+    }
+
+    // ---- [SECTION] requests from the gate ----
+    // On the gate's thread: never waits. False when no thread can take the request now.
+    bool dispatch(cWholeRequest& request) {
+        const bool stream = request.path == "/api/events";
+        const int fd = request.fd;
+        cWorkerPool::Job job = [this, r = std::move(request), stream](bool run) mutable {
+            if (run) {
+                serve(r, stream);
+            } else {
+                gate_.close(r.fd);
+            }
+        };
+        if ((stream ? streams_ : requests_).try_post(job)) return true;
+        request.fd = fd;
+        return false;
+    }
+
+    void serve(cWholeRequest& request, bool stream) {
+        t_stream_thread = stream;
+        cGateStream connection(request.fd, request.bytes, std::chrono::milliseconds(editor_config::write_timeout_ms),
+                               stopping_);
+        bool closed = false;
+        // An event stream ends its connection: the page opens a new one when it wants one.
+        const bool served = http_.serve(connection, stream || stopping_, closed);
+        if (served && !closed && !stream && !connection.broken() && !stopping_) {
+            gate_.keep(request.fd, std::move(request.rest));
+        } else {
+            gate_.close(request.fd);
+        }
     }
 
     // ---- [SECTION] events of the show ----
@@ -312,9 +406,14 @@ private:
         }
         pump_ready_.notify_one();
         if (pump_.joinable()) pump_.join();
+        // Whatever the clients do, nothing below waits on one: the streams are woken and end,
+        // every socket is shut (a write in progress fails at once), then the threads are joined.
+        stopping_ = true;
+        http_.close();
         hub_.close_all();
-        http_.stop();
-        if (listener_.joinable()) listener_.join();
+        gate_.stop();
+        streams_.stop();
+        requests_.stop();
     }
 };
 
@@ -329,7 +428,7 @@ std::unique_ptr<cEditorServer> start_editor(const cEditorOptions& options, iDevC
                   << std::endl;
         return nullptr;
     }
-    auto server = std::make_unique<cEditorServerImpl>(dev, show_dir, std::move(token));
+    auto server = std::make_unique<cEditorServerImpl>(dev, show_dir, std::move(token), options);
     std::string error;
     if (!server->open_source(error)) {
         std::cerr << "# WARNING: the editor is off: " << error << "; the show goes on without it" << std::endl;

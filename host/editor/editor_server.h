@@ -15,6 +15,8 @@ struct cEditorOptions {
     bool any_free_port = false;
     // Print the address line on standard output (the player does; tests read url()).
     bool announce = true;
+    // How long a request may take to arrive whole (tests of slow clients shorten it).
+    int request_deadline_ms = editor_config::request_deadline_ms;
 };
 
 class cEditorServer {

@@ -13,10 +13,13 @@
 
 class cEventQueue {
 public:
-    // The next messages, or "" when none came within timeout. False once the queue is closed.
+    // The next messages, or "" when none came within timeout. False once the queue is closed
+    // and its last word, if it had one, was taken.
     bool wait(std::string& out, std::chrono::milliseconds timeout);
     void push(const std::string& message, std::size_t limit);
     void close();
+    // Closes the queue with one message still to go out in place of whatever waited.
+    void close_after(const std::string& message);
 
 private:
     std::mutex mutex_;
@@ -27,7 +30,8 @@ private:
 
 class cEventHub {
 public:
-    // A new page's queue; null when as many streams as allowed are open.
+    // A new page's queue; null once closed. When as many streams as allowed are open, the
+    // oldest is closed with a "replaced" event that says why.
     std::shared_ptr<cEventQueue> open_stream();
     void close_stream(const std::shared_ptr<cEventQueue>& queue);
     // "event: NAME\ndata: DATA\n\n" to every open stream.

@@ -2,6 +2,9 @@
 // Without a sound module (never the case in the show) time stands at 0 and the spectrum is silent.
 #include "host/modules/module_input.h"
 
+#include <algorithm>
+
+#include "host/app/host_constants.h"
 #include "host/modules/spectrum_energy.h"
 #include "host/sound/sound_module_bass.h"
 #include "host/sync/sync_device.h"
@@ -18,7 +21,10 @@ int32_t cModuleInput::time_ms() {
     const int32_t music_ms = sound_ ? sound_->position_ms() : 0;
     // A negative music position is the audio layer's error value: it is passed on as it is.
     if (av_offset_ms_ == 0 || music_ms < 0) return music_ms;
-    return music_ms - av_offset_ms_;
+    // The offset moves the picture against the sound, never out of the show: while the music
+    // plays where the picture has no frame yet or none left, the picture waits at the start
+    // or stays at the end.
+    return std::clamp(music_ms - av_offset_ms_, 0, host_constants::show_end_ms);
 }
 
 float cModuleInput::time_seconds() { return static_cast<float>(time_ms()) / 1000.0f; }

@@ -22,7 +22,8 @@ public:
     igfxContext* gfx() override;
     iSync* sync() override;
     // Music position in whole milliseconds (negative without a music stream), minus the A/V
-    // offset; the held time instead while one is held.
+    // offset and then kept within the show (0 to its end) when there is an offset; the held
+    // time instead while one is held.
     int32_t time_ms() override;
     // time_ms() in seconds, so it moves in whole-millisecond steps.
     float time_seconds() override;

@@ -262,11 +262,12 @@ TEST(DevMode, keys_seek_pause_loop_and_offset_the_time_the_module_sees) {
     key("backslash");
     ASSERT_TRUE(wait_until([&] { return read_probe(log).renders.back().time > loop_end + 300; }));
 
-    // Held down, Page Down seeks every repeat; past the end the show pauses there.
+    // Held down, Page Down seeks every repeat; past the end the show pauses there: where the
+    // music ends, which the picture, 5 ms behind it, reaches at 29.995 s.
     run_process({"/usr/bin/env", "xdotool", "keydown", "Next"});
     std::this_thread::sleep_for(1500ms);
     run_process({"/usr/bin/env", "xdotool", "keyup", "Next"});
-    ASSERT_TRUE(wait_until([&] { return contains(slurp(show / "bin/stdout.txt"), "# note: the end of the show (0:30.000): paused"); }));
+    ASSERT_TRUE(wait_until([&] { return contains(slurp(show / "bin/stdout.txt"), "# note: the end of the show (0:29.995): paused"); }));
     wait_for_quiet(log);
     EXPECT_EQ(read_probe(log).renders.back().time, 30000 - 5) << "the music's end, seen through the offset of 5 ms";
     std::this_thread::sleep_for(300ms);
@@ -274,7 +275,7 @@ TEST(DevMode, keys_seek_pause_loop_and_offset_the_time_the_module_sees) {
     EXPECT_EQ(renders_after(log, "Home").back().time, 0);
     EXPECT_EQ(renders_after(log, "Left").back().time, 0);
     const std::string out_end = slurp(show / "bin/stdout.txt");
-    EXPECT_TRUE(contains(out_end, "is past the end of the show; going to 0:30.000")) << out_end;
+    EXPECT_TRUE(contains(out_end, "is past the end of the show; going to 0:29.995")) << out_end;
     EXPECT_TRUE(contains(out_end, "# note: seek to -0:00.333 is before the start of the show; going to 0:00.000"))
         << out_end;
 

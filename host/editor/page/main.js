@@ -56,7 +56,7 @@ class App {
       state: (s) => this.applyState(s),
       player: (p) => this.applyPlayer(p),
       notice: (n) => this.notice(n.text, n.error),
-      lost: (forGood) => this.connectionLost(forGood),
+      lost: (kind, text) => this.connectionLost(kind, text),
       back: () => this.connectionBack(),
     });
     this.connection.get('peaks').then((json) => {
@@ -136,7 +136,7 @@ class App {
       if (!this.lost && !(this.state && !this.state.source.ok)) this.notice('');
       return res.body.version;
     }
-    if (res.status === 401) this.connectionLost(true);
+    if (res.status === 401) this.connectionLost('restarted');
     else if (res.status === 409) {
       this.notice(`${res.body.error}: the change was not made.`, true);
       this.connection.get('state').then((s) => this.applyState(s)).catch(() => {});
@@ -177,7 +177,7 @@ class App {
         const target = this.pendingSeek;
         this.pendingSeek = null;
         const res = await this.connection.post('seek', { ms: target });
-        if (res.status === 401) this.connectionLost(true);
+        if (res.status === 401) this.connectionLost('restarted');
       }
       this.seekInFlight = false;
     };
@@ -189,7 +189,7 @@ class App {
     this.player = { ...this.player, music_ms: Math.round(ms), paused: !this.player.paused };
     this.playerAt = performance.now();
     $('play').textContent = this.player.paused ? 'Play' : 'Pause';
-    this.connection.post('pause', { toggle: true }).then((res) => { if (res.status === 401) this.connectionLost(true); });
+    this.connection.post('pause', { toggle: true }).then((res) => { if (res.status === 401) this.connectionLost('restarted'); });
   }
 
   // "[" and "]": loop marks at the playhead, rounded to the row as the player's own keys do.
@@ -222,12 +222,24 @@ class App {
 
   setReadout(text) { $('readout').textContent = text; }
 
-  connectionLost(forGood) {
-    if (forGood) {
-      this.lost = true;
-      this.notice('The player has gone or was restarted: open the address it printed (with its new token).', true, true);
-    } else if (!this.lost) {
-      this.notice('The connection to the player dropped; reconnecting...', true, true);
+  connectionLost(kind, text = '') {
+    switch (kind) {
+      case 'restarted':
+        this.lost = true;
+        this.notice('The player was restarted, with a new token: open the address it printed.', true, true);
+        break;
+      case 'gone':
+        this.lost = true;
+        this.notice('The player does not answer: it has ended. When it runs again, open the address it prints.', true, true);
+        break;
+      case 'replaced':
+        this.notice(text, true, true);
+        break;
+      case 'busy':
+        this.notice(`The player refused this page's updates: ${text}.`, true, true);
+        break;
+      default:
+        if (!this.lost) this.notice('The connection to the player dropped; reconnecting...', true, true);
     }
   }
 

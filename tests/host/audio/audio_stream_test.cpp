@@ -89,6 +89,25 @@ TEST(audio_stream, freeze_resumes_with_the_first_frame_not_yet_heard) {
     EXPECT_DOUBLE_EQ(stream.position(2050.0), 702.0);
 }
 
+TEST(audio_stream, a_seek_while_playing_moves_on_at_once_and_the_output_joins_where_it_has_got_to) {
+    cAudioStream stream(ramp(44100, 2, 3000), 44100, 4096);
+    take(stream, 1000, 0);
+    stream.refill(4096);  // converted ahead from the old place: none of it may be heard
+    stream.seek_running(2000, 600.0);  // the output has played 600 of its frames
+    EXPECT_DOUBLE_EQ(stream.position(600.0), 2000.0);
+    EXPECT_DOUBLE_EQ(stream.position(700.0), 2100.0) << "stood still until the new place was heard";
+    // The output asks for more at its frame 1000: 400 frames after the seek.
+    auto mix = take(stream, 10, 1000);
+    EXPECT_EQ(mix[0], 2400 * 10) << "what is heard is not what the position read";
+    EXPECT_EQ(mix[9 * 2 + 1], 2409 * 10 + 1);
+    EXPECT_DOUBLE_EQ(stream.position(900.0), 2300.0) << "the frames still queued from before count on";
+    EXPECT_DOUBLE_EQ(stream.position(1005.0), 2405.0);
+
+    // Seeking while paused (or before playing) still stands at the new place until it is heard.
+    stream.seek(100);
+    EXPECT_DOUBLE_EQ(stream.position(2000.0), 100.0);
+}
+
 TEST(audio_stream, end_of_stream_hands_out_the_rest_and_stops_at_the_length) {
     cAudioStream stream(ramp(44100, 2, 1500), 44100, 4096);
     size_t got = 0;

@@ -188,3 +188,32 @@ TEST_F(Transport, only_jumps_and_standstills_are_drawn_after_the_frame_before) {
     sound.set_position_ms(1500);  // the music wrapped a loop by itself
     EXPECT_TRUE(transport->plan_frame().prime);
 }
+
+TEST_F(Transport, with_an_offset_the_end_is_the_pictures_and_modules_see_times_within_the_show) {
+    cCaptureStream out(STDOUT_FILENO);
+    // The picture 2 s earlier than the sound: it reaches the show's end at the music's 86.25 s.
+    transport->set_offset(-2000);
+    sound.set_position_ms(86250);
+    EXPECT_EQ(frame(), 88250);
+    EXPECT_FALSE(transport->paused());
+    sound.set_position_ms(86251);
+    EXPECT_EQ(frame(), 88250) << "modules were shown a time past the end";
+    EXPECT_TRUE(transport->view().at_end);
+    // Without the transport (the player without --dev) the music plays on: the time stays at the end.
+    sound.set_position_ms(87000);
+    EXPECT_EQ(input.time_ms(), 88250);
+
+    // The picture 2 s later: its first 2 s of music show the start, and its last 2 s are played.
+    transport->set_offset(2000);
+    transport->set_paused(false);  // from the end: plays again from the start
+    sound.set_position_ms(1000);
+    EXPECT_EQ(frame(), 0) << "a time before the show";
+    sound.set_position_ms(89999);
+    EXPECT_EQ(frame(), 87999);
+    EXPECT_FALSE(transport->paused()) << "the show ended on the music's time";
+    // The music (90 s) ends before the picture's 88.25 s: the show ends with the music.
+    sound.set_position_ms(90000);
+    EXPECT_EQ(frame(), 88000);
+    EXPECT_TRUE(transport->view().at_end);
+    out.stop();
+}

@@ -2,16 +2,19 @@
 show's data: every track is shown, dragging a key changes the source and the compiled track,
 the ruler seeks, Space pauses, undo gives back the file byte for byte; the page's curve
 formulas give exactly the player's values; and a change sent while another program writes the
-source is sent again until the file is whole.
+source is sent again until the file is whole; a page pushed out by newer ones says so and comes
+back when used.
 
 Usage: editor_page_test.py EDITOR_PAGE_SERVER DATA_DIR"""
 import json
 import os
 import re
+import socket
 import struct
 import subprocess
 import sys
 import unittest
+import urllib.parse
 
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
@@ -167,6 +170,30 @@ class EditorPage(unittest.TestCase):
         wait_for(self.driver, f"return window.editor.state().version > {before}", message="the redo sent again")
         self.assertNotEqual(read(self.source_path, "rb"), self.original)
         self.assertEqual(self.driver.execute_script("return window.editor.state().history.redo.length"), 0)
+
+    def test_8_a_page_pushed_out_by_newer_ones_says_so_and_follows_again_when_used(self):
+        url = urllib.parse.urlsplit(self.session.server.url)
+        token = urllib.parse.parse_qs(url.query)["token"][0]
+        streams = []
+        try:
+            # Eight event streams from elsewhere: this page's, the oldest, gives way.
+            for _ in range(8):
+                s = socket.create_connection(("127.0.0.1", url.port), timeout=10)
+                s.sendall(f"GET /api/events?token={token} HTTP/1.1\r\nHost: 127.0.0.1:{url.port}\r\n\r\n".encode())
+                streams.append(s)
+                heard = b""
+                while b"event: state" not in heard:
+                    got = s.recv(65536)
+                    self.assertTrue(got, "a stream was closed before its state")
+                    heard += got
+            wait_for(self.driver, "return document.getElementById('notice').textContent.includes("
+                                  "'Another page of the editor was opened')", message="the notice of the page pushed out")
+        finally:
+            for s in streams:
+                s.close()
+        # Used again, it follows the player again (pushing out the oldest other page).
+        ActionChains(self.driver).move_to_element(self.driver.find_element(By.ID, "history")).click().perform()
+        wait_for(self.driver, "return document.getElementById('notice').hidden", message="the page following again")
 
 
 if __name__ == "__main__":

@@ -10,13 +10,19 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
@@ -177,6 +183,68 @@ int raw_status(int port, const std::string& request) {
     return status;
 }
 
+// A connection on the loopback interface, written to by hand.
+int connect_to(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Clients that send the head of a request one byte at a time, for ever, on a thread of their
+// own; each remembers whether the server has closed it and what it answered.
+class cSlowClients {
+public:
+    cSlowClients(int port, int count) {
+        for (int i = 0; i < count; ++i) fds_.push_back(connect_to(port));
+        answers_.resize(fds_.size());
+        closed_.assign(fds_.size(), false);
+        thread_ = std::thread([this] {
+            const std::string head = "GET /api/state HTTP/1.1\r\nX-Slow: ";
+            for (std::size_t sent = 0; !stop_; ++sent) {
+                for (std::size_t i = 0; i < fds_.size(); ++i) {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    if (closed_[i]) continue;
+                    char byte = sent < head.size() ? head[sent] : 'a';
+                    ::send(fds_[i], &byte, 1, MSG_NOSIGNAL);
+                    char buffer[512];
+                    ssize_t n = ::recv(fds_[i], buffer, sizeof buffer, MSG_DONTWAIT);
+                    if (n > 0) answers_[i].append(buffer, static_cast<std::size_t>(n));
+                    if (n == 0 || (n < 0 && errno != EAGAIN)) closed_[i] = true;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        });
+    }
+    ~cSlowClients() {
+        stop_ = true;
+        thread_.join();
+        for (int fd : fds_) ::close(fd);
+    }
+    int closed() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return static_cast<int>(std::count(closed_.begin(), closed_.end(), true));
+    }
+    std::string answer(std::size_t i) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return answers_[i];
+    }
+
+private:
+    std::vector<int> fds_;
+    std::vector<std::string> answers_;
+    std::vector<bool> closed_;
+    std::mutex mutex_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+};
+
 }  // namespace
 
 TEST_F(EditorServer, state_holds_tracks_grid_sections_player_and_the_waveform) {
@@ -195,7 +263,12 @@ TEST_F(EditorServer, state_holds_tracks_grid_sections_player_and_the_waveform) {
     EXPECT_EQ(s["player"]["paused"], true);
 
     // 200 buckets a second: the burst fills buckets 100 and 101 (500 to 510 ms), nothing else.
+    // Asked again, as the page does, while the music is still being decoded.
     auto res = client->Get("/api/peaks");
+    for (int i = 0; i < 600 && res && res->status == 503; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        res = client->Get("/api/peaks");
+    }
     ASSERT_TRUE(res && res->status == 200);
     json peaks = json::parse(res->body);
     EXPECT_EQ(peaks["buckets_per_second"], 200);
@@ -338,6 +411,18 @@ TEST_F(EditorServer, refused_requests_change_nothing_and_say_why) {
         EXPECT_EQ(res->status, 400) << body;
     }
     EXPECT_EQ(client->Post("/api/edit", json{{"version", 1}}.dump(), "text/plain")->status, 415);
+    // The media type is application/json and nothing longer; its case and parameters are free.
+    for (const char* type : {"application/jsonx", "application/json-seq", "application/json5", "text/json"}) {
+        EXPECT_EQ(client->Post("/api/edit", json{{"version", 1}}.dump(), type)->status, 415) << type;
+    }
+    for (const char* type : {"Application/JSON; charset=utf-8", "application/json ; charset=utf-8"}) {
+        EXPECT_EQ(client->Post("/api/edit", json{{"version", 0}}.dump(), type)->status, 409) << type;
+    }
+    // A number beyond a double is JSON the parser cannot hold: said as such, not as "not an object".
+    auto huge = client->Post("/api/edit", R"({"version": 1, "op": "delete", "keys": [{"track": "kick", "row": 1e400}]})",
+                             "application/json");
+    EXPECT_EQ(huge->status, 400);
+    EXPECT_NE(huge->body.find("the body is not JSON: number overflow parsing '1e400'"), std::string::npos) << huge->body;
     // Deeply nested JSON is parsed without recursion and refused as a request.
     EXPECT_EQ(client->Post("/api/edit", std::string(200000, '[') + std::string(200000, ']'), "application/json")->status, 400);
 
@@ -363,6 +448,23 @@ TEST_F(EditorServer, strangers_are_refused_before_anything_happens) {
     EXPECT_EQ(status_of({{"X-Editor-Token", editor->token()}, {"Sec-Fetch-Site", "cross-site"}}), 403);
     // A host name that points at this machine (DNS rebinding) still names itself.
     EXPECT_EQ(status_of({{"X-Editor-Token", editor->token()}, {"Host", "evil.example:" + std::to_string(editor->port())}}), 403);
+    // Near misses: the token one digit off, one longer, in capitals; the address with another
+    // port or host, the page's origin over https or with a path.
+    std::string off_by_one = editor->token();
+    off_by_one.back() = off_by_one.back() == '0' ? '1' : '0';
+    std::string capitals = editor->token();
+    for (char& c : capitals) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const std::string& token : {off_by_one, editor->token() + "0", capitals}) {
+        if (token == editor->token()) continue;  // a token of digits alone has no capitals
+        EXPECT_EQ(status_of({{"X-Editor-Token", token}}), 401) << token;
+    }
+    const std::string port = std::to_string(editor->port());
+    for (const std::string& host : {"127.0.0.1:" + port + "0", "127.0.0.2:" + port, "localhost.:" + port, std::string("127.0.0.1")}) {
+        EXPECT_EQ(status_of({{"X-Editor-Token", editor->token()}, {"Host", host}}), 403) << host;
+    }
+    for (const std::string& origin : {"https://127.0.0.1:" + port, "http://127.0.0.1:" + port + "/", "http://localhost:" + port + "0"}) {
+        EXPECT_EQ(status_of({{"X-Editor-Token", editor->token()}, {"Origin", origin}}), 403) << origin;
+    }
     EXPECT_EQ(bare.Get("/api/state")->status, 401);
     EXPECT_EQ(bare.Get("/")->status, 401);
 
@@ -373,10 +475,35 @@ TEST_F(EditorServer, strangers_are_refused_before_anything_happens) {
                               "\r\nConnection: close\r\n\r\n";
         EXPECT_EQ(raw_status(editor->port(), request), 404) << path;
     }
-    // A body over 1 MB is refused unread.
-    auto big = bare.Post("/api/edit", {{"X-Editor-Token", editor->token()}}, std::string(1024 * 1024 + 1, ' '), "application/json");
-    ASSERT_TRUE(big);
-    EXPECT_EQ(big->status, 413);
+    // A body over 1 MB is refused unread, whether its length is given or it comes in chunks;
+    // one of exactly 1 MB goes on to the handler (a change made on an old version: 409).
+    std::string limit = json{{"version", 0}, {"op", "delete"}, {"keys", json::array()}}.dump();
+    limit.resize(1024 * 1024, ' ');
+    const httplib::Headers with_token = {{"X-Editor-Token", editor->token()}};
+    auto in_chunks = [&](const std::string& body) {
+        return bare.Post("/api/edit", with_token, [body](std::size_t offset, httplib::DataSink& sink) {
+            if (offset < body.size()) {
+                sink.write(body.data() + offset, std::min<std::size_t>(65536, body.size() - offset));
+            } else {
+                sink.done();
+            }
+            return true;
+        }, "application/json");
+    };
+    for (bool chunked : {false, true}) {
+        auto at_limit = chunked ? in_chunks(limit) : bare.Post("/api/edit", with_token, limit, "application/json");
+        ASSERT_TRUE(at_limit) << "chunked " << chunked;
+        EXPECT_EQ(at_limit->status, 409) << "chunked " << chunked;
+        auto over = chunked ? in_chunks(limit + " ") : bare.Post("/api/edit", with_token, limit + " ", "application/json");
+        ASSERT_TRUE(over) << "chunked " << chunked;
+        EXPECT_EQ(over->status, 413) << "chunked " << chunked;
+    }
+    // Chunk sizes beyond any limit, and a length given both ways (which reader would end where?).
+    const std::string post_head = "POST /api/edit HTTP/1.1\r\nHost: " + own + "\r\nX-Editor-Token: " + editor->token() +
+                                  "\r\nContent-Type: application/json\r\n";
+    EXPECT_EQ(raw_status(editor->port(), post_head + "Transfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFFFFFF\r\n"), 413);
+    EXPECT_EQ(raw_status(editor->port(), post_head + "Transfer-Encoding: chunked\r\n\r\n100001\r\n"), 413);
+    EXPECT_EQ(raw_status(editor->port(), post_head + "Content-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n"), 400);
 
     EXPECT_EQ(sync_files(show), before);
     EXPECT_EQ(tracks_requests(), 0);
@@ -529,6 +656,84 @@ TEST_F(EditorServer, seek_pause_and_loop_reach_the_show_and_its_state_comes_back
         for (const json& p : page.events("player", n)) seen = seen || (p["loop_on"] == true && p["paused"] == true);
     }
     EXPECT_TRUE(seen);
+}
+
+TEST_F(EditorServer, slow_clients_keep_no_page_out_miss_their_deadline_and_never_hold_the_exit) {
+    {
+        // As many clients as the editor once had threads, each sending a head a byte at a time.
+        cSlowClients slow(editor->port(), 12);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        auto res = client->Get("/api/state");
+        ASSERT_TRUE(res) << "the page was kept out";
+        EXPECT_EQ(res->status, 200);
+        EXPECT_EQ(slow.closed(), 0) << "answered only once a slow client had been let go";
+        // The player's exit waits for none of them: every one is closed.
+        editor.reset();
+        for (int i = 0; i < 200 && slow.closed() < 12; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(slow.closed(), 12);
+    }
+    // However steadily the bytes come, the request must be whole within its deadline.
+    cEditorOptions options;
+    options.any_free_port = true;
+    options.announce = false;
+    options.request_deadline_ms = 300;
+    std::unique_ptr<cEditorServer> strict = start_editor(options, dev, show.path());
+    ASSERT_TRUE(strict);
+    cSlowClients slow(strict->port(), 1);
+    for (int i = 0; i < 400 && slow.closed() < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(slow.closed(), 1) << "a request trickling in for 20 s is still being read";
+    EXPECT_EQ(slow.answer(0).rfind("HTTP/1.1 408 ", 0), 0u) << slow.answer(0);
+}
+
+TEST_F(EditorServer, a_page_beyond_the_eighth_replaces_the_oldest_which_is_told_why) {
+    std::vector<std::unique_ptr<cStreamReader>> pages;
+    for (int i = 0; i < 8; ++i) {
+        pages.push_back(std::make_unique<cStreamReader>(editor->port(), editor->token()));
+        ASSERT_EQ(pages.back()->events("state", 1).size(), 1u) << "page " << i;
+    }
+    cStreamReader newest(editor->port(), editor->token());
+    ASSERT_EQ(newest.events("state", 1).size(), 1u) << "the ninth page got no state";
+    std::vector<json> told = pages[0]->events("replaced", 1);
+    ASSERT_EQ(told.size(), 1u) << "the oldest page was not told";
+    EXPECT_NE(told[0]["text"].get<std::string>().find("Another page of the editor was opened"), std::string::npos);
+    EXPECT_TRUE(pages[1]->events("replaced", 1, std::chrono::milliseconds(200)).empty());
+    // The rest go on hearing every change; the replaced one no longer does.
+    ASSERT_EQ(post("edit", {{"version", 1}, {"op", "delete"}, {"keys", {{{"track", "kick"}, {"row", 8}}}}})->status, 200);
+    EXPECT_EQ(newest.events("state", 2).size(), 2u);
+    EXPECT_EQ(pages[1]->events("state", 2).size(), 2u);
+    EXPECT_EQ(pages[0]->events("state", 2, std::chrono::milliseconds(300)).size(), 1u);
+}
+
+TEST(EditorWaveform, is_asked_for_again_while_the_music_decodes_and_the_exit_does_not_wait_for_the_decoder) {
+    cTempDir show;
+    show.write("data/sync/show.tracks", kSource);
+    // A named pipe for the music: its decoder waits until somebody writes, as long as the test likes.
+    const std::string music = show / "data/muzak/recut.mp3";
+    std::filesystem::create_directories(show / "data/muzak");
+    ASSERT_EQ(::mkfifo(music.c_str(), 0600), 0);
+    cDevControlStandIn dev;
+    cEditorOptions options;
+    options.any_free_port = true;
+    options.announce = false;
+    std::unique_ptr<cEditorServer> editor = start_editor(options, dev, show.path());
+    ASSERT_TRUE(editor);
+    httplib::Client client("127.0.0.1", editor->port());
+    client.set_read_timeout(10);
+    auto res = client.Get("/api/peaks", {{"X-Editor-Token", editor->token()}});
+    ASSERT_TRUE(res) << "a worker waited for the decoder";
+    EXPECT_EQ(res->status, 503);
+    EXPECT_EQ(res->get_header_value("Retry-After"), "1");
+    EXPECT_NE(res->body.find("still being decoded"), std::string::npos) << res->body;
+    editor.reset();
+    // Let the decoder go: a writer that ends the music at once.
+    for (int i = 0; i < 100; ++i) {
+        int writer = ::open(music.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) {
+            ::close(writer);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 TEST(EditorStart, a_taken_port_gives_one_line_and_no_editor) {
