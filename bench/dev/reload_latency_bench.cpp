@@ -232,9 +232,9 @@ int connect_loopback(int port) {
 }
 
 // Gaps between the ends of successive frames over some seconds of play.
-struct cGaps {
+struct cGapList {
     std::vector<double> ms;
-    void add(const cGaps& more) { ms.insert(ms.end(), more.ms.begin(), more.ms.end()); }
+    void add(const cGapList& more) { ms.insert(ms.end(), more.ms.begin(), more.ms.end()); }
     double worst() const { return ms.empty() ? 0.0 : *std::max_element(ms.begin(), ms.end()); }
     double percentile(double p) const {
         if (ms.empty()) return 0.0;
@@ -247,8 +247,8 @@ struct cGaps {
     }
 };
 
-cGaps frame_gaps(cDevSession& session, double seconds) {
-    cGaps gaps;
+cGapList frame_gaps(cDevSession& session, double seconds) {
+    cGapList gaps;
     const auto end = clock_type::now() + std::chrono::duration<double>(seconds);
     session.run_frame();
     auto last = clock_type::now();
@@ -272,7 +272,7 @@ std::string slow_clients_scenario(cDevSession& session) {
     std::unique_ptr<cEditorServer> editor = start_editor(options, session.control(), ".");
     if (!editor) return "  slow clients: the editor did not start\n";
     const int port = editor->port();
-    const cGaps quiet = frame_gaps(session, 5.0);
+    const cGapList quiet = frame_gaps(session, 5.0);
 
     std::atomic<bool> stop{false};
     std::thread slow([&] {
@@ -299,7 +299,7 @@ std::string slow_clients_scenario(cDevSession& session) {
         for (int fd : fds) ::close(fd);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const cGaps busy = frame_gaps(session, 5.0);
+    const cGapList busy = frame_gaps(session, 5.0);
 
     // A page's request meanwhile, from the first byte sent to the last byte of the answer.
     double request_ms = -1.0;
@@ -317,7 +317,7 @@ std::string slow_clients_scenario(cDevSession& session) {
         request_ms = std::chrono::duration<double, std::milli>(clock_type::now() - start).count();
         first_line = answer.substr(0, answer.find('\r'));
     });
-    const cGaps during_request = frame_gaps(session, 1.0);
+    const cGapList during_request = frame_gaps(session, 1.0);
     page.join();
 
     const auto stopping = clock_type::now();
@@ -327,11 +327,11 @@ std::string slow_clients_scenario(cDevSession& session) {
     slow.join();
 
     const double frame_ms = session.readout().frame_ms();
-    cGaps held = busy;
+    cGapList held = busy;
     held.add(during_request);
     // On a shared machine the worst gap is mostly other processes: the same figures without
     // the clients tell how much of it is theirs.
-    auto line = [&](const char* what, const cGaps& g) {
+    auto line = [&](const char* what, const cGapList& g) {
         char text[256];
         std::snprintf(text, sizeof text,
                       "    %-20s worst gap %6.1f ms = %.2f frame times, 99th percentile %6.1f ms, beyond two frame "
