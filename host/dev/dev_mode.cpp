@@ -12,6 +12,7 @@
 #include "host/dev/console_tee.h"
 #include "host/dev/dev_session.h"
 #include "host/editor/editor_server.h"
+#include "host/modules/library_probe.h"
 #include "host/modules/module_input.h"
 
 namespace {
@@ -42,7 +43,9 @@ void run_dev_mode(const cDevOptions& options) {
     startup.fullscreen = false;  // a resizable window; the picture is letterboxed into it
     host->start_up(startup);
     host->input->set_av_offset_ms(av_offset_from_environment());
-    auto* session = new cDevSession(*host, options);
+    cDevOptions session_options = options;
+    session_options.library_probe_program = library_probe_program();
+    auto* session = new cDevSession(*host, session_options);
 
     cEditorOptions editor_options;
     editor_options.port = options.editor_port;

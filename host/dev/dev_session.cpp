@@ -63,7 +63,7 @@ cDevSession::cDevSession(cDemoHost& host, const cDevOptions& options)
       watcher_(kSettleSeconds, kMaxSettleSeconds, kRewatchSeconds),
       tracks_(*host.sync),
       assets_(*static_cast<gfxContext*>(host.gfx)),
-      modules_(*host.modules, host.input, kLibraryStableSeconds, kLibraryGoneSeconds) {
+      modules_(*host.modules, host.input, kLibraryStableSeconds, kLibraryGoneSeconds, options.library_probe_program) {
     g_session = this;
     host_.window.procedure = dev_window_procedure;
     for (const char* folder : kWatchedDirectories) watcher_.watch(folder);
