@@ -40,6 +40,16 @@ constexpr double kLibraryStableSeconds = 0.025;
 // is reported as gone.
 constexpr double kLibraryGoneSeconds = 2.0;
 
+// ---- console ----
+// Where the system gives no file events, the terminal's copy looks at the log files this often.
+constexpr int kTeeLookMilliseconds = 20;
+// At the end, the copy onto a terminal that takes nothing is given up after this long.
+constexpr double kTeeFinishSeconds = 5.0;
+// After a crash, the same for the copy in the signal's handler (whole seconds: an alarm), and
+// how long it lets the copying thread finish the piece it is writing.
+constexpr unsigned kTeeCrashCopySeconds = 2;
+constexpr int kTeeCrashWaitMilliseconds = 200;
+
 // ---- read-out ----
 constexpr int32_t kReadoutScale = 2;           // screen pixels per font pixel
 constexpr int32_t kReadoutMargin = 8;          // pixels from the picture's corner
