@@ -1,16 +1,19 @@
 // Start-up of the development mode over the host application: the console tee, the show, the
 // development loop and the browser editor's server on the loop's control surface. The loop is
-// the session's; the process ends from it through std::exit.
+// the session's; the process ends from it through std::exit (and, for SIGINT and SIGTERM, by
+// the signal once the exit's steps have run). Nothing here ever waits on the terminal.
 #include "host/dev/dev_mode.h"
 
 #include <cstdlib>
 #include <iostream>
 
 #include "base/files/file_utils.h"
+#include "base/log/console.h"
 #include "host/app/av_offset.h"
 #include "host/app/demo_host.h"
 #include "host/dev/console_tee.h"
 #include "host/dev/dev_session.h"
+#include "host/dev/dev_signals.h"
 #include "host/editor/editor_server.h"
 #include "host/modules/library_probe.h"
 #include "host/modules/module_input.h"
@@ -32,6 +35,10 @@ void stop_editor() {
 }  // namespace
 
 void run_dev_mode(const cDevOptions& options) {
+    // First, so that it is the exit's last step: after the editor's stop and the console's copy.
+    prepare_end_by_signal();
+    // The terminal is for reading here: a soft assertion reports and goes on.
+    assertions_never_wait();
     redirect_console_with_tee();
     // As the player: started in show/bin/, every relative path resolves against show/.
     set_current_directory("..");
