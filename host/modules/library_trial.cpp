@@ -3,6 +3,7 @@
 // since the trial program is built from this file alone and must start in a moment.
 #include "host/modules/library_trial.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +29,9 @@ bool write_whole(int fd, const std::string& text) {
 }  // namespace
 
 void run_library_trial(const char* library) {
+    // A crash while loading ends the trial by its own signal, whatever handlers the program's
+    // runtime set up (a sanitizer's would turn it into a report and another status).
+    for (int number : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) ::signal(number, SIG_DFL);
     std::string error;
     void* loaded = load_library(library, error);
     int status = kProbeLoads;
