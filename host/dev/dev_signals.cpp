@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -26,6 +27,8 @@ void note_signal(int number) {
 void end_by_pending_signal() {
     const int number = g_ending_by;
     if (number == 0) return;
+    // The exit flushes the C library's streams only after its last step, which this is.
+    std::fflush(nullptr);
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     sigemptyset(&fallback.sa_mask);
