@@ -4,6 +4,7 @@
 // process that opens a library before the show does. Against the plug-in contract alone.
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,8 +16,10 @@ __attribute__((constructor)) void spring_the_trap() {
     const char* trap = std::getenv("DEMO_TEST_LOAD_TRAP");
     if (!trap) return;
     if (std::strcmp(trap, "crash") == 0) {
-        volatile int* nowhere = nullptr;
-        *nowhere = 1;
+        // Not the null pointer itself, which a sanitizer's check would report and exit on: an
+        // address just above it, which no program maps, for a plain fault in every build.
+        static volatile std::uintptr_t nowhere = 64;
+        *reinterpret_cast<volatile int*>(nowhere) = 1;
     }
     if (std::strcmp(trap, "hang") == 0) {
         for (;;) ::pause();
