@@ -2,7 +2,11 @@
 // every line is in its file once the writing thread's write returns; a copying thread follows
 // the files (inotify) and puts what they gained onto the terminal, and a fatal signal copies
 // the rest before the process goes. Terminal errors are ignored (a closed terminal must not
-// stop the show) and a terminal that blocks holds up only the copy, never the show.
+// stop the show) and a terminal that blocks holds up only the copy, never the show. The C++
+// streams write through a buffer of their own that never turns bad: what a full disk does not
+// take goes straight onto the terminal.
+//
+// [SECTION] the copy   [SECTION] the C++ streams   [SECTION] a crash   [SECTION] set-up
 #include "host/dev/console_tee.h"
 
 #include <fcntl.h>
@@ -21,6 +25,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <mutex>
+#include <streambuf>
+#include <string>
 #include <thread>
 
 #include "base/files/file_utils.h"
@@ -29,6 +36,8 @@
 #include "host/dev/dev_config.h"
 
 namespace {
+
+// ---- [SECTION] the copy ----
 
 struct cTeeStream {
     const char* name = nullptr;
@@ -73,12 +82,14 @@ void copy_new(cTeeStream& stream) {
     }
 }
 
-// In a crash's handler: the copier may be half-way through a piece, in a thread that dies with
-// the process. It is given a moment; a piece still on its way then is written again (twice
-// on the terminal rather than lost). Async-signal-safe.
+// Everything the file holds onto the terminal now, from another thread than the copier's (a
+// crash's handler, a writer whose line the file did not take all of). The copier may be
+// half-way through a piece, in a thread that a crash ends: it is given a moment, and a piece
+// still on its way then is written again (twice on the terminal rather than lost).
+// Async-signal-safe.
 void copy_rest(cTeeStream& stream) {
     const timespec moment{0, 1000000};
-    for (int i = 0; i < dev_config::kTeeCrashWaitMilliseconds && stream.written.load() < stream.claimed.load(); ++i) {
+    for (int i = 0; i < dev_config::kTeeCopierWaitMilliseconds && stream.written.load() < stream.claimed.load(); ++i) {
         ::nanosleep(&moment, nullptr);
     }
     stream.claimed = stream.written.load();
@@ -127,7 +138,60 @@ void finish_tee() {
     }
 }
 
-// ---- a crash ----
+// ---- [SECTION] the C++ streams ----
+
+// Standard output or error for the C++ streams: a line at a time (or at each flush) into the
+// log file; what the file does not take (a full disk) goes onto the terminal at once, so it is
+// seen, and the stream stays good, so that lines reach the file again once there is room.
+class cLogBuffer final : public std::streambuf {
+public:
+    explicit cLogBuffer(cTeeStream& stream) : stream_(stream) {}
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        const char byte = traits_type::to_char_type(c);
+        xsputn(&byte, 1);
+        return c;
+    }
+    std::streamsize xsputn(const char* bytes, std::streamsize count) override {
+        std::lock_guard<std::mutex> hold(mutex_);
+        pending_.append(bytes, static_cast<size_t>(count));
+        if (!pending_.empty() && pending_.back() == '\n') put_pending();
+        return count;
+    }
+    int sync() override {
+        std::lock_guard<std::mutex> hold(mutex_);
+        put_pending();
+        return 0;
+    }
+
+private:
+    void put_pending() {
+        size_t done = 0;
+        while (done < pending_.size()) {
+            const ssize_t put = ::write(stream_.target_fd, pending_.data() + done, pending_.size() - done);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) break;
+            done += static_cast<size_t>(put);
+        }
+        if (done < pending_.size()) {
+            // What the file took goes first, so that the line reaches the terminal in order.
+            copy_rest(stream_);
+            if (!stream_.terminal_broken.load() &&
+                !write_all(stream_.terminal, pending_.data() + done, pending_.size() - done)) {
+                stream_.terminal_broken = true;
+            }
+        }
+        pending_.clear();
+    }
+
+    cTeeStream& stream_;
+    std::mutex mutex_;  // the editor's threads write lines too
+    std::string pending_;
+};
+
+// ---- [SECTION] a crash ----
 
 int g_fatal_signals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 
@@ -175,12 +239,16 @@ void catch_fatal_signals() {
     for (int number : g_fatal_signals) ::sigaction(number, &action, nullptr);
 }
 
-// ---- set-up ----
+// ---- [SECTION] set-up ----
 
+// The log file, open for writing and for the copier's reading; -1 when it cannot be made, or
+// is no plain file (a device would be read back without end).
 int open_log(const char* name) {
     const int fd = ::open(name, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, kPrivateLogFileMode);
+    if (fd < 0) return -1;
+    struct stat info {};
     // A file there from before keeps its mode through the truncation.
-    if (fd >= 0 && ::fchmod(fd, kPrivateLogFileMode) != 0) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::fchmod(fd, kPrivateLogFileMode) != 0) {
         ::close(fd);
         return -1;
     }
@@ -233,6 +301,11 @@ bool redirect_console_with_tee() {
     // Each line reaches its file when it ends, not when a buffer fills: the C library buffers a
     // file fully, and standard output (the C++ stream writes through it) is now a file.
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    // Never freed, as the tee: the streams are used until the very end of the process.
+    std::cout.rdbuf(new cLogBuffer(tee->streams[0]));
+    auto* errors = new cLogBuffer(tee->streams[1]);
+    std::cerr.rdbuf(errors);
+    std::clog.rdbuf(errors);
     g_tee = tee;
     tee->copier = std::thread(copy_until_ended, tee);
     std::atexit(finish_tee);

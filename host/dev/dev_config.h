@@ -45,10 +45,11 @@ constexpr double kLibraryGoneSeconds = 2.0;
 constexpr int kTeeLookMilliseconds = 20;
 // At the end, the copy onto a terminal that takes nothing is given up after this long.
 constexpr double kTeeFinishSeconds = 5.0;
-// After a crash, the same for the copy in the signal's handler (whole seconds: an alarm), and
-// how long it lets the copying thread finish the piece it is writing.
+// After a crash, the same for the copy in the signal's handler (whole seconds: an alarm).
 constexpr unsigned kTeeCrashCopySeconds = 2;
-constexpr int kTeeCrashWaitMilliseconds = 200;
+// How long a copy made outside the copying thread (a crash's, a full disk's) lets that thread
+// finish the piece it is writing.
+constexpr int kTeeCopierWaitMilliseconds = 200;
 
 // ---- read-out ----
 constexpr int32_t kReadoutScale = 2;           // screen pixels per font pixel
