@@ -78,7 +78,10 @@ void copy_new(cTeeStream& stream) {
         if (!stream.terminal_broken.load() && !write_all(stream.terminal, buffer, static_cast<size_t>(got))) {
             stream.terminal_broken = true;
         }
-        stream.written = from + got;
+        // Only forward: a piece of another thread's may have been written after this one.
+        int64_t seen = stream.written.load();
+        while (seen < from + got && !stream.written.compare_exchange_weak(seen, from + got)) {
+        }
     }
 }
 
