@@ -25,8 +25,11 @@ std::atomic<bool> g_assertions_wait{true};
 bool redirect_stream(FILE* stream, int fd, const char* file_name, bool owner_only) {
     const mode_t mode = owner_only ? kPrivateLogFileMode : kLogFileMode;
     int file = ::open(file_name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    // An existing file keeps its mode through the truncation.
-    if (file >= 0 && owner_only && ::fchmod(file, kPrivateLogFileMode) != 0) {
+    // An existing file keeps its mode through the truncation. What is no plain file (a log sent
+    // to /dev/null) is not the logs' to change.
+    struct stat info {};
+    const bool plain = file >= 0 && ::fstat(file, &info) == 0 && S_ISREG(info.st_mode);
+    if (plain && owner_only && ::fchmod(file, kPrivateLogFileMode) != 0) {
         const int code = errno;
         ::close(file);
         file = -1;

@@ -285,9 +285,12 @@ bool redirect_console_with_tee() {
         }
         if (tee->wake >= 0) ::close(tee->wake);
         delete tee;
+        // Said on the terminal, where the person is, and then in the log.
+        const char* warning =
+            "# WARNING: the console cannot be copied to the terminal; it goes to stdout.txt and stderr.txt only";
+        std::cerr << warning << std::endl;
         redirect_console(true);
-        std::cerr << "# WARNING: the console cannot be copied to the terminal; it goes to stdout.txt and stderr.txt only"
-                  << std::endl;
+        std::cerr << warning << std::endl;
         return false;
     }
     tee->changes = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
