@@ -256,3 +256,17 @@ bool read_file(const std::string& path, std::string& out) {
     out.swap(bytes);
     return true;
 }
+
+std::string unreadable_reason(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return errno == ENOENT ? "it does not exist" : std::strerror(errno);
+    }
+    if (S_ISDIR(info.st_mode)) return "it is a directory";
+    if (!S_ISREG(info.st_mode)) return "it is not a regular file";
+    // Opened without blocking, so a file that became a pipe meanwhile does not hold the caller.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::strerror(errno);
+    ::close(fd);
+    return {};
+}

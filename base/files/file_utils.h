@@ -33,3 +33,7 @@ std::string error_text(int32_t code);
 // Reads the whole file into out. False, silently, when the file does not exist; false with
 // the assertion "wtf" when it cannot be opened; false with "read empty file..." when empty.
 bool read_file(const std::string& path, std::string& out);
+// Why read_file could not read path, in words ("it is a directory", "it does not exist", the
+// system's text such as "Permission denied"); empty when it names a regular file that opens
+// for reading. Writes nothing.
+std::string unreadable_reason(const std::string& path);

@@ -3,8 +3,11 @@
 #include "console.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -12,11 +15,26 @@
 #include <iostream>
 #include <string>
 
+#include "base/log/log_config.h"
+
 namespace {
 
+std::atomic<bool> g_assertions_wait{true};
+
 // Replaces the descriptor behind one standard stream by a freshly truncated file.
-bool redirect_stream(FILE* stream, int fd, const char* file_name) {
-    int file = ::open(file_name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+bool redirect_stream(FILE* stream, int fd, const char* file_name, bool owner_only) {
+    const mode_t mode = owner_only ? kPrivateLogFileMode : kLogFileMode;
+    int file = ::open(file_name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    // An existing file keeps its mode through the truncation. What is no plain file (a log sent
+    // to /dev/null) is not the logs' to change.
+    struct stat info {};
+    const bool plain = file >= 0 && ::fstat(file, &info) == 0 && S_ISREG(info.st_mode);
+    if (plain && owner_only && ::fchmod(file, kPrivateLogFileMode) != 0) {
+        const int code = errno;
+        ::close(file);
+        file = -1;
+        errno = code;
+    }
     if (file < 0) {
         int code = errno;
         std::fprintf(stream, "# WARNING: cannot create \"%s\" (%s); reports stay on this stream\n", file_name,
@@ -60,16 +78,18 @@ void pause_for_enter() {
 
 }  // namespace
 
-bool redirect_console() {
-    bool out = redirect_stream(stdout, STDOUT_FILENO, "stdout.txt");
-    bool err = redirect_stream(stderr, STDERR_FILENO, "stderr.txt");
+bool redirect_console(bool owner_only) {
+    bool out = redirect_stream(stdout, STDOUT_FILENO, kStdoutLogName, owner_only);
+    bool err = redirect_stream(stderr, STDERR_FILENO, kStderrLogName, owner_only);
     return out && err;
 }
+
+void assertions_never_wait() { g_assertions_wait = false; }
 
 void assert_failed(const char* message) {
     if (debugger_attached())
         std::raise(SIGTRAP);
-    else
+    else if (g_assertions_wait)
         pause_for_enter();
     if (message) std::cerr << "## ASSERT FAILED: " << message << std::endl;
 }

@@ -390,7 +390,10 @@ int main(int argc, char** argv) {
     cStartupOptions startup;
     startup.fullscreen = false;
     host->start_up(startup);
-    auto* session = new cDevSession(*host, cDevOptions{});
+    // The rebuilt module is tried in a process of its own by the trial program, as in the show.
+    cDevOptions options;
+    options.library_probe_program = std::string(DEMO_SHOW_DIR) + "/bin/demoplayer_probe";
+    auto* session = new cDevSession(*host, options);
     session->start();
     for (int i = 0; i < 30; ++i) session->run_frame();  // warm: every program made, frame rate known
 

@@ -41,10 +41,21 @@ std::string write_program_info_log(const std::string& prefix, uint32_t program) 
 
 bool compile_shader_file(uint32_t type, const std::string& path, uint32_t& shader, std::string* log) {
     std::string source;
+    // A reload (the caller wants the log) names a file that cannot be read, with the reason,
+    // before reading it: the reading's own assertion says neither, and may wait on a terminal.
+    if (log) {
+        const std::string reason = unreadable_reason(path);
+        if (!reason.empty()) {
+            shader = glCreateShader(type);
+            *log = "\"" + path + "\" cannot be read: " + reason;
+            std::cerr << "## ERROR: " << *log << std::endl;
+            return false;
+        }
+    }
     // read_file reports an empty file itself; a missing one fails quietly.
     if (!read_file(path, source)) {
         shader = glCreateShader(type);
-        if (log) *log = source.empty() && file_exists(path) ? "the file is empty" : "the file cannot be read";
+        if (log) *log = "\"" + path + "\" " + (file_exists(path) ? "is empty" : "cannot be read");
         return false;
     }
     return compile_shader_text(type, path, source, shader, log);

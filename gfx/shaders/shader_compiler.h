@@ -7,8 +7,8 @@
 
 // Creates a shader object of type (GL_VERTEX_SHADER or GL_FRAGMENT_SHADER), compiles the file
 // at path into it and returns the compile status. shader receives the object's name. When
-// log is given it receives the compiler's log of a failed compile (or why the file could not
-// be read).
+// log is given (a reload) it receives the compiler's log of a failed compile, or the file and
+// why it could not be read (also written on standard error; the file is then not opened).
 bool compile_shader_file(uint32_t type, const std::string& path, uint32_t& shader, std::string* log = nullptr);
 // The same for source text held in memory; label names it in the reports.
 bool compile_shader_text(uint32_t type, const std::string& label, const std::string& source, uint32_t& shader,

@@ -1,6 +1,7 @@
 // The process entry of demoplayer: the command line, then logs, working directory, start-up,
 // loop, exit. Without arguments it is the show as it ships; "--dev" starts the development
-// mode instead; anything else gets the usage line and status 2.
+// mode instead; anything else gets the usage line and status 2, except the development mode's
+// own trial of a module library (never shown in the usage).
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -12,9 +13,13 @@
 #include "base/log/console.h"
 #include "host/dev/dev_mode.h"
 #include "host/dev/dev_options.h"
+#include "host/modules/library_trial.h"
+#include "host/modules/module_config.h"
 #include "host/modules/module_input.h"
 
 int main(int argc, char** argv) {
+    // The development mode's trial of a rebuilt module library, in a process of its own.
+    if (argc == 3 && std::string(argv[1]) == kLibraryProbeOption) run_library_trial(argv[2]);
     cPlayerOptions options;
     std::string reason;
     if (!parse_player_options(std::vector<std::string>(argv + 1, argv + argc), options, reason)) {

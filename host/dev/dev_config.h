@@ -55,6 +55,17 @@ constexpr int kTrackWorkerNice = 10;
 // Failures of one burst (or one source) told one by one; the rest are counted.
 constexpr int kMaxReportedFailures = 5;
 
+// ---- console ----
+// Where the system gives no file events, the terminal's copy looks at the log files this often.
+constexpr int kTeeLookMilliseconds = 20;
+// At the end, the copy onto a terminal that takes nothing is given up after this long.
+constexpr double kTeeFinishSeconds = 5.0;
+// After a crash, the same for the copy in the signal's handler (whole seconds: an alarm).
+constexpr unsigned kTeeCrashCopySeconds = 2;
+// How long a copy made outside the copying thread (a crash's, a full disk's) lets that thread
+// finish the piece it is writing.
+constexpr int kTeeCopierWaitMilliseconds = 200;
+
 // ---- read-out ----
 constexpr int32_t kReadoutScale = 2;           // screen pixels per font pixel
 constexpr int32_t kReadoutMargin = 8;          // pixels from the picture's corner

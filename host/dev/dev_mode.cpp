@@ -1,7 +1,8 @@
 // Start-up of the development mode over the host application: the console tee, the track
 // files checked against their source, the show, the development loop and the browser editor's
 // server on the loop's control surface. The loop is the session's; the process ends from it
-// through std::exit.
+// through std::exit (and, for SIGINT and SIGTERM, by the signal once the exit's steps have
+// run). Nothing here ever waits on the terminal.
 #include "host/dev/dev_mode.h"
 
 #include <cstdlib>
@@ -9,11 +10,14 @@
 #include <iostream>
 
 #include "base/files/file_utils.h"
+#include "base/log/console.h"
 #include "host/app/av_offset.h"
 #include "host/app/demo_host.h"
 #include "host/dev/console_tee.h"
 #include "host/dev/dev_session.h"
+#include "host/dev/dev_signals.h"
 #include "host/editor/editor_server.h"
+#include "host/modules/library_probe.h"
 #include "host/modules/module_input.h"
 #include "host/sync/sync_config.h"
 #include "host/sync/track_compile.h"
@@ -66,6 +70,10 @@ void repair_track_files() {
 }  // namespace
 
 void run_dev_mode(const cDevOptions& options) {
+    // First, so that it is the exit's last step: after the editor's stop and the console's copy.
+    prepare_end_by_signal();
+    // The terminal is for reading here: a soft assertion reports and goes on.
+    assertions_never_wait();
     redirect_console_with_tee();
     // As the player: started in show/bin/, every relative path resolves against show/.
     set_current_directory("..");
@@ -78,7 +86,9 @@ void run_dev_mode(const cDevOptions& options) {
     startup.fullscreen = false;  // a resizable window; the picture is letterboxed into it
     host->start_up(startup);
     host->input->set_av_offset_ms(av_offset_from_environment());
-    auto* session = new cDevSession(*host, options);
+    cDevOptions session_options = options;
+    session_options.library_probe_program = library_probe_program();
+    auto* session = new cDevSession(*host, session_options);
 
     cEditorOptions editor_options;
     editor_options.port = options.editor_port;

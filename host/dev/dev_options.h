@@ -10,6 +10,9 @@
 struct cDevOptions {
     // Where the browser editor's server listens (loopback only); 0: no editor.
     int32_t editor_port = dev_config::kDefaultEditorPort;
+    // The program that tries a rebuilt module library in a process of its own: the player
+    // sets itself. Not from the command line; empty (a harness that is not the player): none.
+    std::string library_probe_program;
 };
 
 struct cPlayerOptions {

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <thread>
@@ -18,6 +17,7 @@
 #include "host/app/demo_host.h"
 #include "host/app/host_constants.h"
 #include "host/dev/dev_config.h"
+#include "host/dev/dev_signals.h"
 #include "host/modules/module_input.h"
 #include "host/sync/sync_config.h"
 
@@ -28,9 +28,6 @@ namespace {
 // ---- [SECTION] set-up ----
 
 cDevSession* g_session = nullptr;
-volatile std::sig_atomic_t g_interrupted = 0;
-
-void on_interrupt(int) { g_interrupted = 1; }
 
 int dev_window_procedure(cWindow& window, const cWindowMessage& message) {
     if (g_session) g_session->handle_message(message);
@@ -63,12 +60,11 @@ cDevSession::cDevSession(cDemoHost& host, const cDevOptions& options)
       watcher_(kSettleSeconds, kMaxSettleSeconds, kRewatchSeconds),
       tracks_(*host.sync),
       assets_(*static_cast<gfxContext*>(host.gfx)),
-      modules_(*host.modules, host.input, kLibraryStableSeconds, kLibraryGoneSeconds) {
+      modules_(*host.modules, host.input, kLibraryStableSeconds, kLibraryGoneSeconds, options.library_probe_program) {
     g_session = this;
     host_.window.procedure = dev_window_procedure;
     for (const char* folder : kWatchedDirectories) watcher_.watch(folder);
-    std::signal(SIGINT, on_interrupt);
-    std::signal(SIGTERM, on_interrupt);
+    catch_end_signals();
 }
 
 cDevSession::~cDevSession() {
@@ -86,8 +82,10 @@ void cDevSession::run() {
     start();
     while (run_frame()) {
     }
-    std::cout << "# note: interrupted from the terminal; the show ends" << std::endl;
-    std::exit(0);
+    const int number = end_signal();
+    std::cout << "# note: " << end_signal_text(number) << ": the show ends with status " << 128 + number
+              << std::endl;
+    end_by_signal(number);
 }
 
 // ---- [SECTION] keys ----
@@ -133,7 +131,7 @@ void cDevSession::handle_message(const cWindowMessage& message) {
 bool cDevSession::run_frame() {
     const double start = monotonic_now();
     host_.window.dispatch_messages();
-    if (g_interrupted) return false;
+    if (end_signal() != 0) return false;
     apply_requests();
     apply_changes(start);
     if (readout_.result_expired(start)) dirty_ = true;

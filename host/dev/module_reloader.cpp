@@ -1,7 +1,8 @@
 // The module swap. Every step that can fail leaves the running module untouched and removes
 // what it made (the cached copy, the new library, the new scene); exceptions from the new
-// module's CreateScene and init are caught and reported like any other refusal. Information
-// to standard output, problems to standard error.
+// module's CreateScene and init are caught and reported like any other refusal. The library
+// is never opened here before a trial process has opened the same copy. Information to
+// standard output, problems to standard error.
 #include "host/dev/module_reloader.h"
 
 #include <fnmatch.h>
@@ -12,10 +13,12 @@
 #include <iostream>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "base/files/file_utils.h"
 #include "host/modules/code_module.h"
 #include "host/modules/dynamic_library.h"
+#include "host/modules/library_probe.h"
 #include "host/modules/module_config.h"
 #include "host/modules/module_manager.h"
 
@@ -36,14 +39,18 @@ std::string without_line_end(std::string text) {
 }  // namespace
 
 cModuleReloader::cModuleReloader(cModuleManager& modules, iModuleInput* input, double stable_seconds,
-                                 double gone_seconds)
-    : modules_(modules), input_(input), stable_seconds_(stable_seconds), gone_seconds_(gone_seconds) {}
+                                 double gone_seconds, std::string probe_program)
+    : modules_(modules),
+      input_(input),
+      stable_seconds_(stable_seconds),
+      gone_seconds_(gone_seconds),
+      probe_program_(std::move(probe_program)) {}
 
 cModuleReloader::cStamp cModuleReloader::stamp_of(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-    return {static_cast<int64_t>(info.st_size),
-            static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + static_cast<int64_t>(info.st_mtim.tv_nsec)};
+    auto ns = [](const timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; };
+    return {static_cast<int64_t>(info.st_size), ns(info.st_mtim), ns(info.st_ctim), static_cast<uint64_t>(info.st_ino)};
 }
 
 bool cModuleReloader::is_module(const std::string& path) const {
@@ -97,13 +104,20 @@ std::vector<cReloadOutcome> cModuleReloader::poll(double now) {
             ++it;
             continue;
         }
-        outcomes.push_back(swap_in(it->first));
+        const std::optional<cReloadOutcome> outcome = swap_in(it->first, stamp);
+        if (!outcome) {
+            waiting.stamp = stamp_of(it->first);  // written again while it was copied: wait on
+            waiting.checked_at = now;
+            ++it;
+            continue;
+        }
+        outcomes.push_back(*outcome);
         it = pending_.erase(it);
     }
     return outcomes;
 }
 
-cReloadOutcome cModuleReloader::swap_in(const std::string& path) {
+std::optional<cReloadOutcome> cModuleReloader::swap_in(const std::string& path, const cStamp& settled) {
     const auto started = std::chrono::steady_clock::now();
     const std::string file_name = file_name_of(path);
     auto refuse = [&](const std::string& reason, const std::string& detail = "") {
@@ -115,10 +129,33 @@ cReloadOutcome cModuleReloader::swap_in(const std::string& path) {
 
     const std::string cached = modules_.cache_directory() + cached_name(file_name, ++serial_);
     if (!copy_file(modules_.source_directory() + file_name, cached, true)) return refuse("it cannot be copied into the cache");
+    // The copy is what gets opened, here and in the trial: the file itself may be written again
+    // at any moment, and pages mapped from a file that changes underneath are not to be trusted.
+    if (!(stamp_of(path) == settled)) {
+        delete_file(cached);
+        return std::nullopt;
+    }
     std::string cut_short;
     if (!library_file_whole(cached, cut_short)) {
         delete_file(cached);
         return refuse("it is not whole", cut_short);
+    }
+    if (!probe_program_.empty()) {
+        const cLibraryProbe trial = probe_library(probe_program_, cached, kLibraryProbeSeconds);
+        if (trial.outcome != cLibraryProbe::loads) delete_file(cached);
+        switch (trial.outcome) {
+            case cLibraryProbe::loads: break;
+            case cLibraryProbe::not_loaded: return refuse("it cannot be loaded", trial.detail);
+            case cLibraryProbe::lacks_export: return refuse("it lacks the export " + trial.detail);
+            case cLibraryProbe::crashed:
+                return refuse("loading it crashed a trial process (" + trial.detail + ")",
+                              "a library still being written, cut short or corrupt; the next one written is tried");
+            case cLibraryProbe::hung:
+                return refuse("loading it did not end within " +
+                              std::to_string(static_cast<int>(kLibraryProbeSeconds)) + " s in a trial process");
+            case cLibraryProbe::not_run: return refuse("no trial process could be started", trial.detail);
+            case cLibraryProbe::failed: return refuse("loading it ended a trial process", trial.detail);
+        }
     }
 
     std::string loader_error;
@@ -186,5 +223,5 @@ cReloadOutcome cModuleReloader::swap_in(const std::string& path) {
 
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
     std::cout << "# note: switched to the rebuilt \"" << path << "\" (" << static_cast<int>(ms + 0.5) << " ms)" << std::endl;
-    return {true, path, "switched to the rebuilt module"};
+    return cReloadOutcome{true, path, "switched to the rebuilt module"};
 }

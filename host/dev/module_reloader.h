@@ -1,10 +1,12 @@
 // Live reload of scene modules: a rebuilt "bin/render*.so" is taken once its writer has
-// finished (closed it, and its size and time stayed the same for a moment, waited out in the
-// frame after the close). The library is
-// copied into the cache under a new name, loaded, and its scene created and initialised; only
-// when all of that succeeds is the old scene deleted (its DeleteScene) and its library closed.
-// Otherwise the old one keeps running and the reason is reported. Main thread only, between
-// frames, with the GL context current (a scene's init loads its programs and textures).
+// finished (closed it, and its size, times and file stayed the same for a moment, waited out
+// in the frame after the close, and again over the copy). The library is copied into the
+// cache under a new name, its headers checked for a file cut short, the copy opened by a trial
+// process (a library caught half-written or corrupt crashes that one, not the show), then
+// loaded here and its scene created and initialised; only when all of that succeeds is the
+// old scene deleted (its DeleteScene) and its library closed. Otherwise the old one keeps
+// running and the reason is reported. Main thread only, between frames, with the GL context
+// current (a scene's init loads its programs and textures).
 #pragma once
 #include <cstdint>
 #include <map>
@@ -20,8 +22,11 @@ class iModuleInput;
 class cModuleReloader {
 public:
     // stable_seconds: how long a written library must stay unchanged; gone_seconds: how long a
-    // removed one may stay away before that is reported.
-    cModuleReloader(cModuleManager& modules, iModuleInput* input, double stable_seconds, double gone_seconds);
+    // removed one may stay away before that is reported; probe_program: the player, which
+    // tries each library in a process of its own (empty: no trial, for harnesses that are not
+    // the player).
+    cModuleReloader(cModuleManager& modules, iModuleInput* input, double stable_seconds, double gone_seconds,
+                    std::string probe_program = {});
 
     // Whether path (relative to the show directory) names a module library.
     bool is_module(const std::string& path) const;
@@ -36,9 +41,12 @@ public:
     bool pending() const { return !pending_.empty() || !removed_.empty(); }
 
 private:
+    // A write in place keeps the size; a new file put in place keeps neither time nor inode.
     struct cStamp {
         int64_t size = -1;
         int64_t mtime_ns = -1;
+        int64_t ctime_ns = -1;
+        uint64_t inode = 0;
         bool operator==(const cStamp&) const = default;
     };
     struct cPending {
@@ -47,12 +55,14 @@ private:
     };
 
     static cStamp stamp_of(const std::string& path);
-    cReloadOutcome swap_in(const std::string& path);
+    // Nothing when the file changed while it was copied: it is waited for again.
+    std::optional<cReloadOutcome> swap_in(const std::string& path, const cStamp& settled);
 
     cModuleManager& modules_;
     iModuleInput* input_;
     double stable_seconds_;
     double gone_seconds_;
+    std::string probe_program_;
     uint32_t serial_ = 0;  // makes every cached copy's name new
     std::map<std::string, cPending> pending_;
     std::map<std::string, double> removed_;  // path -> when it went

@@ -1,15 +1,20 @@
 // demoplayer --dev as a person at work uses it, under Xvfb with keys from xdotool and SDL's
 // dummy audio: the probe module logs the time and a track value it sees each frame and fills
 // the window with the program "probe", so what the keys, the edited files and the rebuilt
-// library change is read from its log and off the screen. Also the refused command lines, and
-// a malformed A/V offset in the release player.
+// library change is read from its log and off the screen. Also the refused command lines, a
+// malformed A/V offset in the release player, a module that crashes the player, the ending
+// signals, and a terminal on standard input that nobody answers.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -392,16 +397,47 @@ TEST(DevMode, tracks_and_shaders_reload_at_the_same_music_time_and_bad_edits_kee
 TEST(DevMode, a_rebuilt_module_replaces_the_running_one_and_a_broken_one_leaves_it_running) {
     cShowLayout show;
     make_show(show, 30.0);
-    cRunningPlayer player(show, {"--dev"});
+    // The trap module's loading crashes wherever it is loaded with this in the environment.
+    cRunningPlayer player(show, {"--dev"}, {"DEMO_TEST_LOAD_TRAP=crash"});
     const std::string log = show / "probe.log";
     const std::string err_file = show / "bin/stderr.txt";
     const std::string library = show / "bin/render_probe.so";
     start_paused(player, show);
 
+    const std::string refusal = "## ERROR: the rebuilt \"bin/render_probe.so\" was not taken";
+    auto refusals = [&] {
+        const std::string err = slurp(err_file);
+        size_t count = 0;
+        for (size_t at = err.find(refusal); at != std::string::npos; at = err.find(refusal, at + 1)) ++count;
+        return count;
+    };
+    // False once the player is gone: the test stops there.
+    auto refused = [&](const std::function<void()>& write, const std::string& what) {
+        const size_t before = refusals();
+        write();
+        EXPECT_TRUE(wait_until([&] { return refusals() > before || !player.running(); })) << what << "\n"
+                                                                                              << slurp(err_file);
+        EXPECT_TRUE(player.running()) << what << "\n" << slurp(err_file);
+        EXPECT_EQ(read_probe(log).renders.back().version, 1) << what;
+        return player.running();
+    };
+    // Another library written over the running one in place, without truncating it (as some
+    // copy tools do), up to several points: a library whose loading may crash; each is refused.
+    const std::string other = slurp(kPlugins + "/render_null_scene.so");
+    for (const size_t cut : {other.size() / 10, other.size() / 4, other.size() / 2, other.size() * 7 / 10,
+                             other.size() * 3 / 4, other.size() * 9 / 10, other.size()}) {
+        ASSERT_TRUE(refused([&] {
+            const int fd = ::open(library.c_str(), O_WRONLY | O_CLOEXEC);
+            EXPECT_TRUE(fd >= 0 && ::write(fd, other.data(), cut) == static_cast<ssize_t>(cut));
+            ::close(fd);
+        }, "written in place up to " + std::to_string(cut)));
+    }
+
     auto refused_with = [&](const std::string& source, const std::string& reason) {
         const size_t renders = read_probe(log).renders.size();
         fs::copy_file(source, library, fs::copy_options::overwrite_existing);
-        EXPECT_TRUE(wait_until([&] { return contains(slurp(err_file), reason); })) << reason << "\n" << slurp(err_file);
+        EXPECT_TRUE(wait_until([&] { return contains(slurp(err_file), reason) || !player.running(); }))
+            << reason << "\n" << slurp(err_file);
         // The report is drawn: by the module that was running.
         EXPECT_TRUE(wait_until([&] { return read_probe(log).renders.size() > renders; }));
         EXPECT_EQ(read_probe(log).renders.back().version, 1) << reason;
@@ -409,16 +445,14 @@ TEST(DevMode, a_rebuilt_module_replaces_the_running_one_and_a_broken_one_leaves_
     refused_with(kPlugins + "/render_garbage.so", "was not taken: it cannot be loaded");
     refused_with(kPlugins + "/render_no_create.so", "was not taken: it lacks the export CreateScene");
     refused_with(kPlugins + "/render_null_scene.so", "was not taken: its CreateScene returned no scene");
-    // Half a library, as a copy cut off would leave it.
+    refused_with(kPlugins + "/render_load_trap.so", "was not taken: loading it crashed a trial process (SIGSEGV)");
+    ASSERT_TRUE(player.running());
+    // Cut at several points, as a copy cut off would leave it.
     const std::string v2 = slurp(kPlugins + "/render_probe_v2.so");
-    const std::string errors_so_far = slurp(err_file);
-    const size_t errors_before = static_cast<size_t>(std::count(errors_so_far.begin(), errors_so_far.end(), '\n'));
-    show.write("bin/render_probe.so", v2.substr(0, v2.size() / 2));
-    ASSERT_TRUE(wait_until([&] {
-        const std::string e = slurp(err_file);
-        return static_cast<size_t>(std::count(e.begin(), e.end(), '\n')) > errors_before + 1;
-    })) << slurp(err_file) << slurp(show / "bin/stdout.txt");
-    EXPECT_EQ(read_probe(log).renders.back().version, 1);
+    for (const size_t cut : {size_t{100}, v2.size() / 3, v2.size() / 2, v2.size() * 2 / 3, v2.size() - 1}) {
+        ASSERT_TRUE(
+            refused([&] { show.write("bin/render_probe.so", v2.substr(0, cut)); }, "cut at " + std::to_string(cut)));
+    }
 
     show.write("bin/render_probe.so", v2);
     ASSERT_TRUE(wait_until([&] { return contains(slurp(show / "bin/stdout.txt"), "# note: switched to the rebuilt \"bin/render_probe.so\""); }))
@@ -441,4 +475,69 @@ TEST(DevMode, a_rebuilt_module_replaces_the_running_one_and_a_broken_one_leaves_
     int status = -1;
     ASSERT_TRUE(player.wait_for_exit(20s, status));
     EXPECT_EQ(status, 0);
+}
+
+TEST(DevMode, a_crash_keeps_every_line_written_before_it_in_the_logs_and_on_the_terminal) {
+    cShowLayout show;
+    show.add_module(kPlugins + "/render_crasher.so");
+    show.write("data/muzak/recut.mp3", wav_bytes(22050, 1, sine_samples(22050, 1, 10 * 22050, 220.0, 0.2)));
+    show.write("data/sync/_scene_crasher.track", track_file_bytes({{0, 1.0f, 0}}));
+    cRunningPlayer player(show, {"--dev", "--editor-port", "0"});
+    int status = -1;
+    ASSERT_TRUE(player.wait_for_exit(60s, status)) << slurp(show / "bin/stderr.txt");
+    EXPECT_EQ(status, 128 + SIGSEGV);
+    const std::string err = slurp(show / "bin/stderr.txt");
+    const std::string out = slurp(show / "bin/stdout.txt");
+    EXPECT_TRUE(contains(err, "# crasher: the last line on standard error\n"
+                              "## ERROR: the player crashed (SIGSEGV); the show ends\n")) << err;
+    EXPECT_TRUE(contains(out, "# crasher: the last line on standard output\n")) << out;
+    EXPECT_EQ(player.terminal_err(), err);
+    EXPECT_EQ(player.terminal_out(), out);
+}
+
+TEST(DevMode, nothing_waits_on_the_terminal_the_logs_are_private_and_signals_end_it_with_their_status) {
+    for (const int number : {SIGTERM, SIGINT}) {
+        const std::string name = number == SIGTERM ? "SIGTERM" : "SIGINT";
+        cShowLayout show;
+        make_show(show, 30.0);
+        show.write("data/shaders/probe.vert", kProbeVert);
+        show.write("data/shaders/probe.frag", probe_frag("1.0, 0.0, 0.0, 1.0"));
+        // Logs of an earlier run, readable by everyone: the new ones hold the editor's token.
+        for (const char* file : {"bin/stdout.txt", "bin/stderr.txt"}) {
+            show.write(file, "an earlier run\n");
+            ::chmod((show / file).c_str(), 0644);
+        }
+        cRunningPlayer player(show, {"--dev"}, {}, /*stdin_terminal=*/true);
+        const std::string log = show / "probe.log";
+        const std::string err_file = show / "bin/stderr.txt";
+        ASSERT_TRUE(wait_until([&] { return read_probe(log).renders.size() > 3; }, 60s)) << slurp(err_file);
+        for (const char* file : {"bin/stdout.txt", "bin/stderr.txt"}) {
+            struct stat info {};
+            ASSERT_EQ(::stat((show / file).c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 0777, 0600u) << file;
+        }
+
+        if (number == SIGTERM) {
+            // The partner of a saved shader is a directory: named with the reason, and the show
+            // goes on although standard input is a terminal.
+            fs::remove(show / "data/shaders/probe.vert");
+            fs::create_directory(show / "data/shaders/probe.vert");
+            show.write("data/shaders/probe.frag", probe_frag("0.0, 1.0, 0.0, 1.0"));
+            const std::string named = "## ERROR: \"data/shaders/probe.vert\" cannot be read: it is a directory";
+            ASSERT_TRUE(wait_until([&] { return contains(slurp(err_file), named); })) << slurp(err_file);
+            const size_t renders = read_probe(log).renders.size();
+            EXPECT_TRUE(wait_until([&] { return read_probe(log).renders.size() > renders + 3; })) << "it plays on";
+        }
+
+        player.signal(number);
+        int status = -1;
+        ASSERT_TRUE(player.wait_for_exit(20s, status)) << name;
+        EXPECT_EQ(status, 128 + number) << name;
+        const std::string out = slurp(show / "bin/stdout.txt");
+        const std::string line =
+            number == SIGTERM ? "# note: SIGTERM (asked to end): the show ends with status 143\n"
+                              : "# note: SIGINT (interrupted from the terminal): the show ends with status 130\n";
+        EXPECT_TRUE(contains(out, line)) << out;
+        EXPECT_EQ(player.terminal_out(), out) << "every line on the terminal too, to the end";
+    }
 }

@@ -1,12 +1,13 @@
 // A player running in the background of a test, as a user starts it: from a show directory's
 // bin/, with arguments and extra environment; what it writes to its own standard output and
-// error (the terminal, for a person) lands in files the test can read. Killed if a test
-// leaves it behind.
+// error (the terminal, for a person) lands in files the test can read. Its standard input is
+// nothing, or a terminal that nobody types into. Killed if a test leaves it behind.
 #pragma once
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <fcntl.h>
+#include <stdlib.h>
 
 #include <chrono>
 #include <string>
@@ -19,15 +20,23 @@
 class cRunningPlayer {
 public:
     cRunningPlayer(const cShowLayout& show, const std::vector<std::string>& args,
-                   const std::vector<std::string>& env = {}) {
+                   const std::vector<std::string>& env = {}, bool stdin_terminal = false) {
         terminal_out_ = dir_ / "terminal_out.txt";
         terminal_err_ = dir_ / "terminal_err.txt";
+        // The test holds the terminal's other side open, so reading it waits as at a keyboard.
+        std::string terminal_name = "/dev/null";
+        if (stdin_terminal) {
+            keyboard_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+            if (keyboard_ >= 0 && ::grantpt(keyboard_) == 0 && ::unlockpt(keyboard_) == 0) {
+                terminal_name = ::ptsname(keyboard_);
+            }
+        }
         pid_ = ::fork();
         if (pid_ == 0) {
             if (::chdir(show.bin().c_str()) != 0) ::_exit(127);
             const int out = ::open(terminal_out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int err = ::open(terminal_err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int in = ::open("/dev/null", O_RDONLY);
+            const int in = ::open(terminal_name.c_str(), O_RDONLY | O_NOCTTY);
             ::dup2(out, 1);
             ::dup2(err, 2);
             ::dup2(in, 0);
@@ -50,6 +59,7 @@ public:
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
+        if (keyboard_ >= 0) ::close(keyboard_);
     }
     cRunningPlayer(const cRunningPlayer&) = delete;
     cRunningPlayer& operator=(const cRunningPlayer&) = delete;
@@ -84,5 +94,6 @@ private:
     std::string terminal_out_;
     std::string terminal_err_;
     pid_t pid_ = -1;
+    int keyboard_ = -1;  // the terminal's master side, when stdin is one
     bool ended_ = false;
 };

@@ -1,6 +1,7 @@
-// A show directory of a test's own under /tmp: bin/demoplayer (a copy of the built player),
-// bin/dll_cache/, and data/ with the host's default shader and textures, plus whatever
-// modules, music and track files the test adds. The player is run from its bin/.
+// A show directory of a test's own under /tmp: bin/demoplayer (a copy of the built player, with
+// its trial program bin/demoplayer_probe), bin/dll_cache/, and data/ with the host's default
+// shader and textures, plus whatever modules, music and track files the test adds. The player
+// is run from its bin/.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -16,6 +17,8 @@ public:
         namespace fs = std::filesystem;
         fs::create_directories(dir_ / "bin/dll_cache");
         fs::copy_file(std::string(DEMO_SHOW_DIR) + "/bin/demoplayer", dir_ / "bin/demoplayer");
+        // The development mode's trial program for rebuilt modules, beside the player.
+        fs::copy_file(std::string(DEMO_SHOW_DIR) + "/bin/demoplayer_probe", dir_ / "bin/demoplayer_probe");
         for (const char* file : {"shaders/default.vert", "shaders/default.frag", "textures/default_white.png",
                                  "textures/default_black.png"})
             add_data_file(file);

@@ -181,7 +181,15 @@ TEST(ReadFile, missing_empty_directory_and_unreadable_files_fail_as_specified) {
         std::string locked = dir.write("locked.txt", "secret");
         ::chmod(locked.c_str(), 0);
         EXPECT_FALSE(read_file(locked, out));
+        EXPECT_EQ(unreadable_reason(locked), "Permission denied");
     }
     err.stop();
     EXPECT_EQ(out, "unchanged");
+
+    // Why, in words, for whoever names the file.
+    EXPECT_EQ(unreadable_reason(dir / "missing.txt"), "it does not exist");
+    EXPECT_EQ(unreadable_reason(dir.path()), "it is a directory");
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    EXPECT_EQ(unreadable_reason(dir / "pipe"), "it is not a regular file");
+    EXPECT_EQ(unreadable_reason(dir / "empty.txt"), "") << "an empty file opens; read_file says it is empty";
 }

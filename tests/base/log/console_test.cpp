@@ -56,6 +56,27 @@ TEST(Console, a_stream_closed_at_start_still_gets_its_log_file) {
     }
 }
 
+TEST(Console, owner_only_logs_are_for_their_owner_alone_also_when_they_were_there_before) {
+    cTempDir dir;
+    dir.write("stdout.txt", "an earlier run\n");
+    ::chmod((dir / "stdout.txt").c_str(), 0644);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(dir.path().c_str()) != 0) ::_exit(3);
+        ::umask(0);
+        ::_exit(redirect_console(true) ? 0 : 2);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (const char* name : {"stdout.txt", "stderr.txt"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat((dir / name).c_str(), &info), 0) << name;
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << name;
+    }
+    EXPECT_EQ(slurp(dir / "stdout.txt"), "");
+}
+
 TEST(Console, a_start_directory_that_cannot_hold_the_logs_keeps_the_original_streams) {
     cTempDir dir;
     ::chmod(dir.path().c_str(), 0555);

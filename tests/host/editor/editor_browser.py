@@ -191,7 +191,8 @@ class Player:
         return None
 
     def stop(self):
-        """Ends it from the terminal (as Ctrl-C does); its exit status, None when it hung."""
+        """Ends it from the terminal (as Ctrl-C does); its exit status (-SIGINT: it ended by the signal,
+        as it should), None when it hung."""
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGINT)
         try:

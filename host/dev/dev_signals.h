@@ -1,0 +1,18 @@
+// How the development mode ends on SIGINT and SIGTERM: the handler only notes the signal, the
+// loop ends at its next turn, the process goes through its orderly exit (the editor stopped,
+// the console copied to the terminal) and then ends by that same signal, so that whoever
+// started it sees the conventional status (130, 143). A second signal ends it at once.
+// POSIX signals; the handler does nothing else.
+#pragma once
+
+// Registers the last step of the exit: call it before anything else registers an exit step,
+// so that it runs after all of them.
+void prepare_end_by_signal();
+// Catches SIGINT and SIGTERM from now on.
+void catch_end_signals();
+// The signal that asked the show to end; 0 while none did.
+int end_signal();
+// "SIGINT (interrupted from the terminal)", "SIGTERM (asked to end)".
+const char* end_signal_text(int number);
+// Ends the process through the orderly exit and then by the signal, with its default action.
+[[noreturn]] void end_by_signal(int number);
