@@ -3,9 +3,13 @@
 // problems to standard error.
 #include "host/dev/asset_reloader.h"
 
+#include <algorithm>
+#include <chrono>
 #include <iostream>
 
 #include "gfx/context/gfx_context.h"
+#include "gfx/textures/texture_decoder.h"
+#include "host/dev/dev_config.h"
 
 namespace {
 
@@ -15,7 +19,17 @@ std::string joined(const std::vector<std::string>& names) {
     return text;
 }
 
+cReloadOutcome texture_not_reloaded(const std::string& path, const std::string& error) {
+    std::cerr << "## ERROR: \"" << path << "\" was not reloaded: " << error << "; the texture keeps its pixels" << std::endl;
+    return cReloadOutcome{false, path, error};
+}
+
 }  // namespace
+
+cAssetReloader::cAssetReloader(gfxContext& gfx)
+    : gfx_(gfx), decoder_(std::make_unique<cTextureDecoder>(gfx.textures().limits())) {}
+
+cAssetReloader::~cAssetReloader() = default;
 
 std::optional<cReloadOutcome> cAssetReloader::shader_changed(const std::string& path) {
     const cShaderManager::cReload result = gfx_.shaders().reload_file(path);
@@ -30,16 +44,50 @@ std::optional<cReloadOutcome> cAssetReloader::shader_changed(const std::string& 
 }
 
 std::optional<cReloadOutcome> cAssetReloader::texture_changed(const std::string& path) {
-    std::string error;
-    const int count = gfx_.textures().reload_file(path, error);
-    if (count == 0 && error.empty()) return std::nullopt;
-    if (!error.empty()) {
-        std::cerr << "## ERROR: \"" << path << "\" was not reloaded: " << error << "; the texture keeps its pixels"
-                  << std::endl;
-        return cReloadOutcome{false, path, error};
+    if (gfx_.textures().uses_file(path)) decoder_->decode(path);
+    return std::nullopt;
+}
+
+std::vector<cReloadOutcome> cAssetReloader::poll_images() {
+    std::vector<cReloadOutcome> outcomes;
+    cTextureManager& textures = gfx_.textures();
+    for (cTextureDecoder::cDecoded& decoded : decoder_->take_decoded()) {
+        std::string error = decoded.refused;
+        if (error.empty()) textures.begin_replacing(decoded.path, std::move(decoded.image), error);
+        if (!error.empty()) outcomes.push_back(texture_not_reloaded(decoded.path, error));
     }
-    std::cout << "# note: reloaded \"" << path << "\"" << std::endl;
-    return cReloadOutcome{true, path, "reloaded"};
+    const double now = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    const double frame = last_poll_ < 0.0 ? 0.0 : now - last_poll_;
+    last_poll_ = now;
+    if (!textures.replacing()) return outcomes;
+    // Slow frames can carry more rows each without the show's rate changing much.
+    const double budget = std::clamp(frame * dev_config::kImageUploadShare, dev_config::kImageUploadSeconds,
+                                     dev_config::kMaxImageUploadSeconds);
+    for (const cTextureManager::cReplaced& replaced : textures.continue_replacing(budget)) {
+        if (!replaced.ok) {
+            outcomes.push_back(texture_not_reloaded(replaced.path, replaced.error));
+            continue;
+        }
+        std::cout << "# note: reloaded \"" << replaced.path << "\"" << std::endl;
+        outcomes.push_back(cReloadOutcome{true, replaced.path, "reloaded"});
+    }
+    return outcomes;
+}
+
+bool cAssetReloader::images_pending() { return decoder_->busy() || gfx_.textures().replacing(); }
+
+bool cAssetReloader::take_stand_ins_changed() {
+    const uint64_t now = gfx_.textures().failures_changed();
+    const bool changed = now != stand_ins_seen_;
+    stand_ins_seen_ = now;
+    return changed;
+}
+
+std::vector<std::string> cAssetReloader::stand_ins() const {
+    std::vector<std::string> lines;
+    for (const cTextureManager::cFailure& failure : gfx_.textures().failures())
+        lines.push_back(failure.path + ": " + failure.reason);
+    return lines;
 }
 
 std::optional<cReloadOutcome> cAssetReloader::model_changed(const std::string& path) {
