@@ -6,9 +6,13 @@
 // into the wait for the frame under way when the file closed and the frame with the change.
 // Two shows: versewall itself (program edited: "tunnel"), and a light module that draws
 // nothing (program edited: "default_shader"), whose frames are as short as the loop makes them.
+// Last, a 16-megapixel image saved over one the show uses ("la.png"; "default_white.png" for the
+// light module): the worst gap between two frames from the writer's close until the texture
+// has taken it, against the frame time while playing.
 //   reload_latency_bench [ROUNDS]                 (default 10 of each; runs both shows)
 //   reload_latency_bench --show|--light [ROUNDS]
 // Without a display it uses SDL's offscreen driver; without a sound card SDL's dummy audio.
+#include <FreeImage.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +32,7 @@
 #include <vector>
 
 #include "gfx/context/gfx_context.h"
+#include "gfx/textures/texture_manager.h"
 #include "host/app/demo_host.h"
 #include "host/dev/dev_session.h"
 #include "host/modules/module_manager.h"
@@ -80,6 +85,114 @@ int run_child(const char* self, const char* which, const std::string& rounds) {
     return std::system(command.c_str());
 }
 
+// ---- a 16-megapixel image ----
+
+// A 32-bit PNG of width x height with content that compresses as a photograph might.
+std::string large_png(int width, int height) {
+    FIBITMAP* bitmap = FreeImage_Allocate(width, height, 32);
+    std::mt19937 random(7);
+    for (int y = 0; y < height; ++y) {
+        BYTE* row = FreeImage_GetScanLine(bitmap, y);
+        for (int x = 0; x < width * 4; ++x) row[x] = static_cast<BYTE>((x / 4 + y) / 16 + (random() & 15));
+    }
+    FIMEMORY* memory = FreeImage_OpenMemory();
+    FreeImage_SaveToMemory(FIF_PNG, bitmap, memory, PNG_Z_BEST_SPEED);
+    BYTE* data = nullptr;
+    DWORD size = 0;
+    FreeImage_AcquireMemory(memory, &data, &size);
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    FreeImage_CloseMemory(memory);
+    FreeImage_Unload(bitmap);
+    return bytes;
+}
+
+struct cGapFigures {
+    std::vector<double> worst_gap;    // the longest time between two frames, per round
+    std::vector<double> quiet_gap;    // the same over as many frames right after, without a reload
+    std::vector<double> total;        // close -> the end of the first frame with the new image
+    double frame_ms = 0.0;            // the median time between frames before the rounds
+};
+
+// Saves 16-megapixel images over image_path (4096 x 4096 and 2048 x 8192 in turn, so each round
+// changes the texture's width), running frames until the texture has taken each, and measures
+// the gaps between frames meanwhile; then as many frames again without a reload, for the gaps
+// this machine makes anyway.
+cGapFigures image_reload_gaps(cDemoHost& host, cDevSession& session, const std::string& image_path, int rounds) {
+    cGapFigures figures;
+    auto now_ms = [] { return std::chrono::duration<double, std::milli>(clock_type::now().time_since_epoch()).count(); };
+    std::vector<double> gaps;
+    double last = now_ms();
+    for (int i = 0; i < 60; ++i) {
+        session.run_frame();
+        const double at = now_ms();
+        gaps.push_back(at - last);
+        last = at;
+    }
+    figures.frame_ms = median(gaps);
+
+    const std::string original = slurp(image_path);
+    const std::string images[2] = {large_png(4096, 4096), large_png(2048, 8192)};
+    const cTexture* texture = static_cast<gfxContext*>(host.gfx)->textures().find(image_path);
+    if (!texture) return figures;
+    const int original_width = texture->width;
+    // Frames until the texture is width wide, and 3 more; the worst gap and the frame count.
+    auto run_until = [&](int width, double& worst, double& taken_at) {
+        const auto give_up = clock_type::now() + std::chrono::seconds(120);
+        double previous = now_ms();
+        int frames = 0;
+        int after = -1;
+        while (clock_type::now() < give_up && after != 0) {
+            session.run_frame();
+            ++frames;
+            const double at = now_ms();
+            worst = std::max(worst, at - previous);
+            previous = at;
+            if (after < 0 && texture->width == width) {
+                taken_at = at;
+                after = 3;
+            } else if (after > 0) {
+                --after;
+            }
+        }
+        return after == 0 ? frames : 0;
+    };
+    for (int i = 0; i < rounds; ++i) {
+        const double closed =
+            std::chrono::duration<double, std::milli>(write_file(image_path, images[i % 2]).time_since_epoch()).count();
+        double worst = 0.0, taken_at = 0.0;
+        const int frames = run_until(i % 2 == 0 ? 4096 : 2048, worst, taken_at);
+        if (frames == 0) break;
+        figures.worst_gap.push_back(worst);
+        figures.total.push_back(taken_at - closed);
+        double quiet = 0.0, previous = now_ms();
+        for (int k = 0; k < frames; ++k) {
+            session.run_frame();
+            const double at = now_ms();
+            quiet = std::max(quiet, at - previous);
+            previous = at;
+        }
+        figures.quiet_gap.push_back(quiet);
+    }
+    write_file(image_path, original);
+    double ignored_worst = 0.0, ignored_at = 0.0;
+    run_until(original_width, ignored_worst, ignored_at);
+    return figures;
+}
+
+void print_image_gaps(const cGapFigures& figures) {
+    if (figures.worst_gap.empty()) {
+        std::printf("  %-18s the texture never took the image\n", "16-MP image");
+        return;
+    }
+    auto most = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
+    std::printf("  %-18s n=%2zu  worst frame gap during the reload: median %6.1f ms  max %6.1f ms; over as many frames "
+                "without one: median %6.1f ms  max %6.1f ms (frame time %.1f ms, two: %.1f ms); on screen after "
+                "%6.1f ms (median)\n",
+                "16-MP image", figures.worst_gap.size(), median(figures.worst_gap), most(figures.worst_gap),
+                median(figures.quiet_gap), most(figures.quiet_gap), figures.frame_ms, 2.0 * figures.frame_ms,
+                median(figures.total));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,6 +229,7 @@ int main(int argc, char** argv) {
     auto* host = new cDemoHost();
     cStartupOptions startup;
     startup.fullscreen = false;
+    startup.stand_in_images = true;  // as the development mode starts
     host->start_up(startup);
     auto* session = new cDevSession(*host, cDevOptions{});
     session->start();
@@ -188,6 +302,9 @@ int main(int argc, char** argv) {
                 [&] { return host->modules->modules().front()->scene != old; }, modules);
     }
 
+    const cGapFigures image_gaps = image_reload_gaps(
+        *host, *session, light ? "data/textures/default_white.png" : "data/textures/la.png", std::max(2, rounds / 2));
+
     const double frame_ms = session->readout().frame_ms();
     std::cout.rdbuf(out_buffer);
     std::cerr.rdbuf(err_buffer);
@@ -197,6 +314,7 @@ int main(int argc, char** argv) {
     tracks.print("track source edit");
     shaders.print("shader edit");
     modules.print("rebuilt module");
+    print_image_gaps(image_gaps);
     std::error_code ignored;
     fs::remove_all(show, ignored);
     std::fflush(stdout);
