@@ -85,6 +85,8 @@ cTextureManager::cTextureManager(bool stand_ins) : stand_ins_(stand_ins), limits
 
 cTextureManager::~cTextureManager() {
     uploads_.clear();  // their unfinished textures first
+    for (auto& entry : spares_) glDeleteTextures(1, &entry.second.name);
+    spares_.clear();
     for (auto& entry : textures_) {
         glDeleteTextures(1, &entry.second->name);
         entry.second->name = 0;
@@ -101,7 +103,7 @@ cTexture* cTextureManager::find(const std::string& path) const {
 
 cTexture* cTextureManager::load_texture(const std::string& path, bool mipmaps, int32_t wrap, int32_t kind) {
     if (cTexture* cached = find(path)) return cached;
-    const cFileParams params{mipmaps, kind, wrap};
+    const cFileParams params{mipmaps, kind, wrap, 0};
     params_[path] = params;
 
     cTextureImage prepared = prepare_texture_image(path, mipmaps, kind);
@@ -135,6 +137,7 @@ cTexture* cTextureManager::load_texture(const std::string& path, bool mipmaps, i
         }
     }
     textures_[path] = texture;
+    params_[path].internal_format = prepared.internal_format;
     return texture;
 }
 
@@ -210,6 +213,7 @@ cTexture* cTextureManager::stand_in(const std::string& path, const cFileParams& 
     }
     cTexture* texture = create_texture(w, h, 0, kind, params.wrap, format_bgra, format_rgba8, false, pixels.data());
     textures_[path] = texture;
+    params_[path].internal_format = format_rgba8;
     standing_in_.insert(path);
     failures_.push_back({path, reason, ++failed_loads_});
     ++failures_changed_;
@@ -234,6 +238,7 @@ std::string cTextureManager::withdraw_failures_since(uint64_t mark) {
     }
     for (const std::string& key : withdrawn) {
         std::erase_if(uploads_, [&](const cPendingUpload& u) { return u.key == key; });
+        drop_spare(key);
         if (cTexture* texture = find(key)) {
             glDeleteTextures(1, &texture->name);
             texture->name = 0;  // the record stays allocated: its holder is going away
@@ -295,11 +300,50 @@ bool cTextureManager::replace_file(const std::string& path, cImage decoded, bool
         }
         const int64_t bytes = image.image.bitmap ? int64_t(FreeImage_GetPitch(image.image.bitmap)) * image.height : 0;
         std::erase_if(uploads_, [&](const cPendingUpload& u) { return u.key == key; });  // a newer file wins
-        uploads_.push_back({key, path, std::make_unique<cTextureUpload>(texture, image, bitmap, params.wrap,
-                                                                        at_once || bytes <= kAtOnceUploadBytes)});
+        const uint32_t spare = take_spare(key, image);
+        uploads_.push_back({key, path, image.internal_format,
+                            std::make_unique<cTextureUpload>(texture, image, bitmap, params.wrap,
+                                                             at_once || bytes <= kAtOnceUploadBytes, spare)});
         started = true;
     }
     return started;
+}
+
+uint32_t cTextureManager::take_spare(const std::string& key, const cTextureImage& image) {
+    auto found = spares_.find(key);
+    if (found == spares_.end()) return 0;
+    const cSpare spare = found->second;
+    spares_.erase(found);
+    if (spare.target == target_of_kind(image.kind) && spare.width == image.width && spare.height == image.height &&
+        spare.internal_format == image.internal_format)
+        return spare.name;
+    glDeleteTextures(1, &spare.name);  // a size the file left
+    return 0;
+}
+
+void cTextureManager::drop_spare(const std::string& key) {
+    auto found = spares_.find(key);
+    if (found == spares_.end()) return;
+    glDeleteTextures(1, &found->second.name);
+    spares_.erase(found);
+}
+
+void cTextureManager::settle(cPendingUpload& pending) {
+    forget_failure(pending.key);  // no longer a stand-in, if it was one
+    cFileParams& params = params_[pending.key];
+    const cTextureUpload::cReplacedTexture replaced = pending.upload->take_replaced();
+    if (replaced.name != 0) {
+        const int64_t bytes = int64_t(replaced.width) * replaced.height * (params.internal_format == format_rgb8 ? 3 : 4);
+        drop_spare(pending.key);
+        if (bytes > kAtOnceUploadBytes && bytes <= kMaxSpareBytes) {
+            spares_[pending.key] = {replaced.name, replaced.target, replaced.width, replaced.height,
+                                    params.internal_format};
+        } else {
+            GLuint name = replaced.name;
+            glDeleteTextures(1, &name);
+        }
+    }
+    params.internal_format = pending.internal_format;
 }
 
 bool cTextureManager::begin_replacing(const std::string& path, cImage decoded, std::string& error) {
@@ -328,7 +372,7 @@ std::vector<cTextureManager::cReplaced> cTextureManager::continue_replacing(doub
             ++file.pending;
         } else if (pending.upload->error().empty()) {
             ++file.taken;
-            forget_failure(pending.key);  // no longer a stand-in
+            settle(pending);
         } else {
             file.error = pending.upload->error();
         }
@@ -353,7 +397,7 @@ int cTextureManager::reload_file(const std::string& path, std::string& error) {
             pending.upload->step(std::numeric_limits<double>::infinity());
             if (pending.upload->error().empty()) {
                 ++taken;
-                forget_failure(pending.key);
+                settle(pending);
             } else {
                 error = pending.upload->error();
             }

@@ -100,11 +100,21 @@ private:
         bool mipmaps = false;
         int32_t kind = 0;  // as asked (0: from the size)
         int32_t wrap = 2;
+        int32_t internal_format = 0;  // of the texture it has now
     };
     struct cPendingUpload {
         std::string key;   // the texture's path as it was loaded
         std::string file;  // the path begin_replacing was given
+        int32_t internal_format = 0;
         std::unique_ptr<cTextureUpload> upload;
+    };
+    // A texture a reload replaced, kept for the next one of the same size and format.
+    struct cSpare {
+        uint32_t name = 0;
+        uint32_t target = 0;
+        int32_t width = 0;
+        int32_t height = 0;
+        int32_t internal_format = 0;
     };
 
     cTexture* stand_in(const std::string& path, const cFileParams& params, int64_t width, int64_t height,
@@ -112,6 +122,11 @@ private:
     // The reason the texture at key cannot take image, or empty.
     std::string refusal(const std::string& key, const cTextureImage& image) const;
     void forget_failure(const std::string& key);
+    // The spare of key that fits image, taken out (0 when none does; one that does not fit goes).
+    uint32_t take_spare(const std::string& key, const cTextureImage& image);
+    // After a finished upload: the replaced texture kept as the spare or deleted, the format noted.
+    void settle(cPendingUpload& pending);
+    void drop_spare(const std::string& key);
     bool replace_file(const std::string& path, cImage decoded, bool at_once, std::string& error);
 
     bool stand_ins_;
@@ -123,4 +138,5 @@ private:
     uint64_t failures_changed_ = 0;
     uint64_t failed_loads_ = 0;
     std::vector<cPendingUpload> uploads_;
+    std::unordered_map<std::string, cSpare> spares_;
 };

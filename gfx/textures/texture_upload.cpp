@@ -22,7 +22,7 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 cTextureUpload::cTextureUpload(cTexture* record, const cTextureImage& image, std::shared_ptr<const void> keep,
-                               int32_t wrap, bool at_once)
+                               int32_t wrap, bool at_once, uint32_t spare)
     : record_(record),
       image_(image),
       keep_(std::move(keep)),
@@ -30,6 +30,12 @@ cTextureUpload::cTextureUpload(cTexture* record, const cTextureImage& image, std
       target_(target_of_kind(image.kind)) {
     // A 1D texture is one row: nothing to gain from bands.
     in_place_ = (at_once || target_ == GL_TEXTURE_1D) && target_ == record->target;
+    if (spare != 0 && in_place_) glDeleteTextures(1, &spare);
+    if (spare != 0 && !in_place_) {
+        // Its storage is there already: only the bands are left.
+        name_ = spare;
+        next_row_ = 0;
+    }
     const int64_t pitch = image_.image.bitmap ? FreeImage_GetPitch(image_.image.bitmap) : 1;
     band_rows_ = static_cast<int32_t>(std::clamp<int64_t>(textures_config::kUploadBandBytes / std::max<int64_t>(pitch, 1),
                                                           1, std::max(image_.height, 1)));
@@ -38,6 +44,13 @@ cTextureUpload::cTextureUpload(cTexture* record, const cTextureImage& image, std
 
 cTextureUpload::~cTextureUpload() {
     if (name_ != 0) glDeleteTextures(1, &name_);
+    if (replaced_.name != 0) glDeleteTextures(1, &replaced_.name);
+}
+
+cTextureUpload::cReplacedTexture cTextureUpload::take_replaced() {
+    const cReplacedTexture replaced = replaced_;
+    replaced_ = {};
+    return replaced;
 }
 
 void cTextureUpload::fail(const std::string& error) {
@@ -137,8 +150,8 @@ void cTextureUpload::finish() {
         fail(std::string("GL reported ") + gl_error_name(error) + " after its upload");
         return;
     }
-    // Whole: the new texture takes the record's place, the old one goes.
-    glDeleteTextures(1, &record_->name);
+    // Whole: the new texture takes the record's place; the old one is handed back.
+    replaced_ = {record_->name, record_->target, record_->width, record_->height};
     record_->name = name_;
     record_->target = target_;
     record_->width = image_.width;

@@ -21,6 +21,11 @@ inline constexpr uint8_t kStandInDark[4] = {0, 0, 0, 255};
 // frame, into a new texture that takes the old one's place once whole.
 inline constexpr int64_t kAtOnceUploadBytes = 4 << 20;
 inline constexpr int64_t kUploadBandBytes = 1 << 20;
+// The texture a banded upload replaced is kept, up to this size, for the next reload of the
+// file at the same size and format: making the storage of a large texture is the one step that
+// cannot be cut into bands (the implementation may clear it), and a file is mostly saved again
+// at the size it has.
+inline constexpr int64_t kMaxSpareBytes = int64_t(256) << 20;
 
 // The niceness of the thread that decodes reloaded images (0 is the show's own, 19 the least).
 inline constexpr int kDecoderNiceness = 10;

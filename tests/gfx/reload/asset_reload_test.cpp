@@ -175,36 +175,54 @@ TEST_F(AssetReload, an_image_saved_while_the_show_runs_is_taken_between_frames_a
     EXPECT_EQ(cancelled.problem, "cancelled");
 }
 
-// A reloaded image too large to go up within a frame: one band of rows per frame into a new
-// texture; until the last band the record keeps its old texture, so no frame shows half.
+// A reloaded image too large to go up within a frame: one band of rows per frame into another
+// texture; until the last band the record keeps its texture, so no frame shows half. The one
+// replaced is the storage of the next reload at the same size, which then needs no storage step.
 TEST_F(AssetReload, a_large_image_goes_up_in_bands_and_takes_the_records_place_only_when_whole) {
     // 2048 x 1024 x 4 bytes = 8 MiB; bands of 1 MiB are 128 rows: 8 bands, after the storage.
     // (Half transparent, or the PNG would be written, and decoded, as 24 bits.)
-    write_flat_image(path("big.png"), 2048, 1024, 32, {255, 0, 0, 128});
+    const cPixel red{255, 0, 0, 128}, blue{0, 0, 255, 128}, green{0, 255, 0, 128};
+    write_flat_image(path("big.png"), 2048, 1024, 32, red);
     cTexture* texture = ctx->load_texture("big.png");
-    const uint32_t old_name = texture->name;
-    write_flat_image(path("big.png"), 2048, 1024, 32, {0, 0, 255, 128});
+    const uint32_t first_name = texture->name;
+
+    // Reloads the file as colour; the number of frames it took.
+    auto reload = [&](const cPixel& colour, const cPixel& before) {
+        write_flat_image(path("big.png"), 2048, 1024, 32, colour);
+        std::string error;
+        EXPECT_TRUE(ctx->textures().begin_replacing("big.png", load_image("big.png"), error)) << error;
+        const uint32_t name = texture->name;
+        int frames = 0;
+        std::vector<cTextureManager::cReplaced> done;
+        while (done.empty() && frames < 100) {
+            ++frames;
+            done = ctx->textures().continue_replacing(0.0);  // no time to spare: the least each frame
+            if (!done.empty()) break;
+            EXPECT_EQ(texture->name, name) << "frame " << frames;
+            EXPECT_EQ(read_texels(*texture)[2048 * 1023].r, before.r) << "frame " << frames;
+        }
+        EXPECT_EQ(done.size(), 1u);
+        EXPECT_TRUE(!done.empty() && done[0].ok) << (done.empty() ? "" : done[0].error);
+        const std::vector<cPixel> texels = read_texels(*texture);
+        EXPECT_EQ(texels[0].g, colour.g);
+        EXPECT_EQ(texels[2048 * 1023].b, colour.b) << "the last row too";
+        return frames;
+    };
+    EXPECT_EQ(reload(blue, red), 9) << "the storage, then 8 bands";
+    const uint32_t second_name = texture->name;
+    EXPECT_NE(second_name, first_name);
+    EXPECT_EQ(reload(green, blue), 8) << "8 bands into the texture the first reload replaced";
+    EXPECT_EQ(texture->name, first_name);
+
+    // Another size: the spare does not fit and goes.
+    write_flat_image(path("big.png"), 1024, 2048, 32, red);
     std::string error;
     ASSERT_TRUE(ctx->textures().begin_replacing("big.png", load_image("big.png"), error)) << error;
-
-    int frames = 0;
-    std::vector<cTextureManager::cReplaced> done;
-    while (done.empty() && frames < 100) {
-        ++frames;
-        done = ctx->textures().continue_replacing(0.0);  // no time to spare: the least each frame
-        if (!done.empty()) break;
-        EXPECT_EQ(texture->name, old_name) << "frame " << frames;
-        EXPECT_EQ(read_texels(*texture)[2048 * 1023].r, 255) << "frame " << frames;
-    }
-    EXPECT_EQ(frames, 9) << "the storage, then 8 bands";
-    ASSERT_EQ(done.size(), 1u);
-    EXPECT_TRUE(done[0].ok) << done[0].error;
-    EXPECT_NE(texture->name, old_name);
-    const std::vector<cPixel> texels = read_texels(*texture);
-    EXPECT_EQ(texels[0].b, 255);
-    EXPECT_EQ(texels[2048 * 1023].b, 255) << "the last row too";
     auto is_texture = reinterpret_cast<GLboolean (*)(GLuint)>(SDL_GL_GetProcAddress("glIsTexture"));
-    EXPECT_FALSE(is_texture(old_name)) << "the old texture is deleted";
+    EXPECT_FALSE(is_texture(second_name));
+    while (ctx->textures().continue_replacing(1.0).empty()) {
+    }
+    EXPECT_EQ(texture->width, 1024);
 }
 
 TEST_F(AssetReload, a_mesh_is_loaded_again_into_the_same_model_and_a_broken_file_keeps_the_old_one) {
