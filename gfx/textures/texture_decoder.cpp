@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "gfx/textures/textures_config.h"
@@ -45,6 +46,13 @@ void remove_live(cTextureDecoder* decoder) {
 bool read_whole(const std::string& path, const std::atomic<bool>& cancelled, std::string& bytes,
                 std::string& problem) {
     constexpr size_t kSliceBytes = 1 << 20;
+    // A pipe or a device would hold the thread, and with it the end of the process, for as long
+    // as it likes.
+    std::error_code error;
+    if (std::filesystem::exists(path, error) && !std::filesystem::is_regular_file(path, error)) {
+        problem = "it is not a regular file";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         problem = std::string("the file cannot be opened (") + std::strerror(errno) + ")";

@@ -106,6 +106,13 @@ cTexture* cTextureManager::load_texture(const std::string& path, bool mipmaps, i
     const cFileParams params{mipmaps, kind, wrap, 0};
     params_[path] = params;
 
+    if (stand_ins_) {
+        // A size GL cannot hold is refused from the header: a small file can claim gigabytes.
+        const cImageHeader claimed = header_of_file(path);
+        const std::string too_large =
+            claimed.known ? size_problem(limits_, kind, claimed.width, claimed.height) : std::string();
+        if (!too_large.empty()) return stand_in(path, params, claimed.width, claimed.height, too_large);
+    }
     cTextureImage prepared = prepare_texture_image(path, mipmaps, kind);
     if (!stand_ins_) {
         if (!prepared.image.bitmap) refuse_undecodable(path, prepared.image.problem);
@@ -188,6 +195,8 @@ cTexture* cTextureManager::stand_in(const std::string& path, const cFileParams& 
                                     int64_t height, const std::string& reason) {
     std::cerr << "## ERROR: cannot load \"" << path << "\": " << reason << std::endl
               << "##        a magenta and black checker stands in for it" << std::endl;
+    // A size beyond GL's says nothing of the kind the image was meant to have.
+    if (width <= 0 || height <= 0 || !size_problem(limits_, kind_automatic, width, height).empty()) width = height = 0;
     int32_t kind = params.kind;
     if (kind == kind_automatic) kind = width > 0 && height > 0 && width <= INT32_MAX && height <= INT32_MAX
                                            ? resolve_kind(static_cast<int32_t>(width), static_cast<int32_t>(height))
