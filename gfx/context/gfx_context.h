@@ -25,7 +25,9 @@ public:
     static constexpr const char* default_vertex_path = "data/shaders/default.vert";
     static constexpr const char* default_fragment_path = "data/shaders/default.frag";
 
-    gfxContext() = default;
+    // stand_in_images: an image that cannot be used gets a stand-in texture instead of ending
+    // the process (the development mode; see cTextureManager).
+    explicit gfxContext(bool stand_in_images = false) : textures_(stand_in_images) {}
     // Destroys the stores in reverse field order: textures, pool (with its report), models,
     // render state, shaders.
     ~gfxContext() override = default;

@@ -56,6 +56,7 @@ using PFN_demo_wglSwapIntervalEXT = int (*)(int interval);
     X(glTexImage1D) \
     X(glTexImage2D) \
     X(glTexParameteri) \
+    X(glTexSubImage2D) \
     X(glViewport)
 
 // The extension groups, in the order the loader runs them.
@@ -287,6 +288,7 @@ using demo_gl_type_glShadeModel = decltype(&::glShadeModel);
 using demo_gl_type_glTexImage1D = decltype(&::glTexImage1D);
 using demo_gl_type_glTexImage2D = decltype(&::glTexImage2D);
 using demo_gl_type_glTexParameteri = decltype(&::glTexParameteri);
+using demo_gl_type_glTexSubImage2D = decltype(&::glTexSubImage2D);
 using demo_gl_type_glViewport = decltype(&::glViewport);
 using demo_gl_type_glBindBufferARB = decltype(&::glBindBufferARB);
 using demo_gl_type_glBufferDataARB = decltype(&::glBufferDataARB);
@@ -499,6 +501,7 @@ struct cGLEntry {
 #define glTexImage1D demo_glTexImage1D
 #define glTexImage2D demo_glTexImage2D
 #define glTexParameteri demo_glTexParameteri
+#define glTexSubImage2D demo_glTexSubImage2D
 #define glViewport demo_glViewport
 #define glBindBufferARB demo_glBindBufferARB
 #define glBufferDataARB demo_glBufferDataARB

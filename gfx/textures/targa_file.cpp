@@ -16,13 +16,18 @@ constexpr uint64_t kMaxExpandedBytes = uint64_t(1) << 30;
 }  // namespace
 
 cTargaCheck check_targa(const std::string& path) {
-    cTargaCheck check;
     std::ifstream in(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.eof() && in.fail()) {
+        cTargaCheck check;
         check.problem = "the file cannot be read";
         return check;
     }
+    return check_targa_bytes(bytes);
+}
+
+cTargaCheck check_targa_bytes(const std::string& bytes) {
+    cTargaCheck check;
     const auto at = [&bytes](uint64_t i) { return static_cast<uint8_t>(bytes[i]); };
     if (bytes.size() < kHeaderBytes) {
         check.problem = "the file ends inside its header";

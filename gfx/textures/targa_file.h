@@ -15,3 +15,5 @@ struct cTargaCheck {
 };
 
 cTargaCheck check_targa(const std::string& path);
+// The same checks on the file's content already read.
+cTargaCheck check_targa_bytes(const std::string& bytes);

@@ -4,13 +4,19 @@
 
 #include <FreeImage.h>
 
+#include <utility>
+
 #include "gfx/textures/texture_codes.h"
 
 using namespace texture_codes;
 
 cTextureImage prepare_texture_image(const std::string& path, bool mipmaps, int32_t kind) {
+    return describe_texture_image(load_image(path), mipmaps, kind);
+}
+
+cTextureImage describe_texture_image(cImage image, bool mipmaps, int32_t kind) {
     cTextureImage out;
-    out.image = load_image(path);
+    out.image = std::move(image);
     FIBITMAP* bitmap = out.image.bitmap;
     // A failed decode reads as 0 x 0 at 0 bits per pixel.
     out.width = bitmap ? static_cast<int32_t>(FreeImage_GetWidth(bitmap)) : 0;

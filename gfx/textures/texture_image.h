@@ -30,3 +30,5 @@ struct cTextureImage {
 // Decodes path and works out everything the texture's creation needs. With a problem set the
 // image must not be uploaded; the bitmap (if any) still has to be unloaded.
 cTextureImage prepare_texture_image(const std::string& path, bool mipmaps, int32_t kind);
+// The same for an image decoded already (taken over).
+cTextureImage describe_texture_image(cImage image, bool mipmaps, int32_t kind);

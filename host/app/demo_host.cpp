@@ -28,7 +28,7 @@ void cDemoHost::start_up(const cStartupOptions& options) {
     window.open(desc);
 
     // 2. The graphics context needs the window's GL context to be current.
-    gfx = new gfxContext();
+    gfx = new gfxContext(options.stand_in_images);
     gfx->init(&window);
 
     // 3. Music loaded and playing, output paused until the loop starts.

@@ -18,6 +18,9 @@ struct cStartupOptions {
     int32_t audio_device = 1;  // 1: the default output; 0: no sound, the caller moves the clock
     bool fullscreen = true;
     bool show_window = true;
+    // An image that cannot be used gets a visible stand-in instead of ending the process (the
+    // development mode).
+    bool stand_in_images = false;
     // The window and render size. The player always runs at the show's 1280 x 720; a capture
     // renders at the size it writes, and every screen-relative render target follows it.
     int32_t width = host_constants::window_width;

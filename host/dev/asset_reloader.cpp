@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "gfx/context/gfx_context.h"
+#include "gfx/textures/texture_decoder.h"
 #include "host/dev/dev_config.h"
 
 namespace {
@@ -39,26 +40,32 @@ std::string counted(size_t count, const char* one, const char* several) {
     return std::to_string(count) + " " + (count == 1 ? one : several);
 }
 
+cReloadOutcome texture_not_reloaded(const std::string& path, const std::string& error) {
+    std::cerr << "## ERROR: \"" << path << "\" was not reloaded: " << error << "; the texture keeps its pixels" << std::endl;
+    return cReloadOutcome{false, path, error};
+}
+
 }  // namespace
 
 // One burst: what is still to do, and what came of what was done.
 struct cAssetReloader::cBurst {
     std::set<std::string> shader_files;    // changed shader files some program is made from
     std::deque<std::string> programs;      // to rebuild, each once
-    std::deque<cFileChange> others;        // images and models to reload, removals to tell
+    std::deque<cFileChange> others;        // images to decode, models to reload, removals to tell
     std::set<std::string> files;           // every file of the burst something is made from
     std::vector<std::string> rebuilt, kept;
     std::string first_error;               // the first failed program's compiler log
     std::vector<cReloadOutcome> failures;  // the first few, to show
     size_t failure_count = 0;
-    size_t images = 0, models = 0;
+    size_t models = 0;
     int frames = 0;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     // The one file of a burst of one file, with what its own reload says.
     std::optional<cReloadOutcome> single;
 };
 
-cAssetReloader::cAssetReloader(gfxContext& gfx) : gfx_(gfx) {}
+cAssetReloader::cAssetReloader(gfxContext& gfx)
+    : gfx_(gfx), decoder_(std::make_unique<cTextureDecoder>(gfx.textures().limits())) {}
 cAssetReloader::~cAssetReloader() = default;
 
 std::optional<cReloadOutcome> cAssetReloader::shader_changed(const std::string& path) {
@@ -74,16 +81,50 @@ std::optional<cReloadOutcome> cAssetReloader::shader_changed(const std::string& 
 }
 
 std::optional<cReloadOutcome> cAssetReloader::texture_changed(const std::string& path) {
-    std::string error;
-    const int count = gfx_.textures().reload_file(path, error);
-    if (count == 0 && error.empty()) return std::nullopt;
-    if (!error.empty()) {
-        std::cerr << "## ERROR: \"" << path << "\" was not reloaded: " << error << "; the texture keeps its pixels"
-                  << std::endl;
-        return cReloadOutcome{false, path, error};
+    if (gfx_.textures().uses_file(path)) decoder_->decode(path);
+    return std::nullopt;
+}
+
+std::vector<cReloadOutcome> cAssetReloader::poll_images() {
+    std::vector<cReloadOutcome> outcomes;
+    cTextureManager& textures = gfx_.textures();
+    for (cTextureDecoder::cDecoded& decoded : decoder_->take_decoded()) {
+        std::string error = decoded.refused;
+        if (error.empty()) textures.begin_replacing(decoded.path, std::move(decoded.image), error);
+        if (!error.empty()) outcomes.push_back(texture_not_reloaded(decoded.path, error));
     }
-    std::cout << "# note: reloaded \"" << path << "\"" << std::endl;
-    return cReloadOutcome{true, path, "reloaded"};
+    const double now = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    const double frame = last_poll_ < 0.0 ? 0.0 : now - last_poll_;
+    last_poll_ = now;
+    if (!textures.replacing()) return outcomes;
+    // Slow frames can carry more rows each without the show's rate changing much.
+    const double budget = std::clamp(frame * dev_config::kImageUploadShare, dev_config::kImageUploadSeconds,
+                                     dev_config::kMaxImageUploadSeconds);
+    for (const cTextureManager::cReplaced& replaced : textures.continue_replacing(budget)) {
+        if (!replaced.ok) {
+            outcomes.push_back(texture_not_reloaded(replaced.path, replaced.error));
+            continue;
+        }
+        std::cout << "# note: reloaded \"" << replaced.path << "\"" << std::endl;
+        outcomes.push_back(cReloadOutcome{true, replaced.path, "reloaded"});
+    }
+    return outcomes;
+}
+
+bool cAssetReloader::images_pending() { return decoder_->busy() || gfx_.textures().replacing(); }
+
+bool cAssetReloader::take_stand_ins_changed() {
+    const uint64_t now = gfx_.textures().failures_changed();
+    const bool changed = now != stand_ins_seen_;
+    stand_ins_seen_ = now;
+    return changed;
+}
+
+std::vector<std::string> cAssetReloader::stand_ins() const {
+    std::vector<std::string> lines;
+    for (const cTextureManager::cFailure& failure : gfx_.textures().failures())
+        lines.push_back(failure.path + ": " + failure.reason);
+    return lines;
 }
 
 std::optional<cReloadOutcome> cAssetReloader::model_changed(const std::string& path) {
@@ -209,8 +250,8 @@ void cAssetReloader::reload_next() {
         quiet_ = burst_->failure_count >= static_cast<size_t>(dev_config::kMaxReportedFailures);
         outcome = removed(change.path);
     } else if (folder == dev_config::kTextureFolder) {
-        outcome = texture_changed(change.path);
-        if (outcome && outcome->ok) ++burst_->images;
+        // Decoded elsewhere: the image tells its own outcome once it is in place.
+        texture_changed(change.path);
     } else {
         quiet_ = burst_->failure_count >= static_cast<size_t>(dev_config::kMaxReportedFailures);
         std::optional<std::string> bytes = bytes_of(change.path);
@@ -272,7 +313,6 @@ std::vector<cReloadOutcome> cAssetReloader::finish() {
         if (folder_of(path) != where) where = "data";
     }
     std::string what = counted(burst->rebuilt.size(), "program rebuilt", "programs rebuilt");
-    if (burst->images > 0) what += ", " + counted(burst->images, "image", "images");
     if (burst->models > 0) what += ", " + counted(burst->models, "model", "models");
     std::string message = "reloaded " + counted(burst->files.size(), "file", "files") + " (" + what + ")";
     if (burst->failure_count > 0) message += "; " + counted(burst->failure_count, "failure", "failures");

@@ -39,6 +39,11 @@ constexpr double kLibraryStableSeconds = 0.025;
 // A linker removes its output before it writes it anew; a library removed for longer than this
 // is reported as gone.
 constexpr double kLibraryGoneSeconds = 2.0;
+// A reloaded image goes to GL a few rows at a time: in each frame, this share of the time
+// since the last one, but at least the first figure and at most the second.
+constexpr double kImageUploadShare = 0.25;
+constexpr double kImageUploadSeconds = 0.004;
+constexpr double kMaxImageUploadSeconds = 0.05;
 // A written track source is read once its size and time stayed the same over this long after
 // the writer closed it (a tool may write it in pieces, closing it between them).
 constexpr double kSourceStableSeconds = 0.05;

@@ -84,6 +84,7 @@ void run_dev_mode(const cDevOptions& options) {
     auto* host = new cDemoHost();
     cStartupOptions startup;
     startup.fullscreen = false;  // a resizable window; the picture is letterboxed into it
+    startup.stand_in_images = true;
     host->start_up(startup);
     host->input->set_av_offset_ms(av_offset_from_environment());
     cDevOptions session_options = options;

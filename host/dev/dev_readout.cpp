@@ -93,6 +93,7 @@ std::vector<cDevReadout::cLine> cDevReadout::lines(const cTransportView& view, i
     out.push_back({cut(state), kReadoutText});
 
     if (result_until_ >= 0.0 && now < result_until_) out.push_back({cut(result_), result_ok_ ? kReadoutGood : kReadoutError});
+    for (const std::string& stand_in : stand_ins_) out.push_back({cut("error: " + stand_in), kReadoutError});
     return out;
 }
 

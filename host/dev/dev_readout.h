@@ -1,11 +1,12 @@
 // The development mode's on-screen read-out: music time, beat and row, frame time and rate,
-// the transport's state and the last reload's result, in the host's small bitmap font over a
+// the transport's state, the last reload's result and the images drawn as stand-ins, in the host's small bitmap font over a
 // dark box in the picture's top left corner. Drawn by the host after the modules, on the
 // window only (never in captures), through the graphics context with a program of its own.
 // Main thread only, with the GL context current.
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/dev/dev_transport.h"
@@ -23,6 +24,9 @@ public:
     void count_frame(double now);
     // The result of the last reload, shown for a few seconds (errors in red).
     void show_result(const std::string& path, const std::string& message, bool ok, double now);
+    // The images that could not be loaded and are drawn as stand-ins ("PATH: REASON"), shown
+    // in red until they are gone from the list.
+    void set_stand_ins(std::vector<std::string> stand_ins) { stand_ins_ = std::move(stand_ins); }
     // Whether the shown result has just expired, so a paused picture needs drawing again.
     bool result_expired(double now);
     // The mean frame time of the last whole averaging period; 0 until there is one.
@@ -55,5 +59,6 @@ private:
     std::string result_;
     bool result_ok_ = true;
     double result_until_ = -1.0;
+    std::vector<std::string> stand_ins_;
     std::vector<float> quads_;  // reused each frame
 };

@@ -269,4 +269,9 @@ void cDevSession::apply_changes(double now) {
     if (!assets.empty()) assets_.take(assets);
     for (const cReloadOutcome& outcome : assets_.step(kReloadWorkSeconds)) report(outcome, now);
     for (const cReloadOutcome& outcome : modules_.poll(now)) report(outcome, now);
+    for (const cReloadOutcome& outcome : assets_.poll_images()) report(outcome, now);
+    if (assets_.take_stand_ins_changed()) {
+        readout_.set_stand_ins(assets_.stand_ins());
+        dirty_ = true;
+    }
 }

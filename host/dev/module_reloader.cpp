@@ -16,10 +16,12 @@
 #include <utility>
 
 #include "base/files/file_utils.h"
+#include "gfx/context/gfx_context.h"
 #include "host/modules/code_module.h"
 #include "host/modules/dynamic_library.h"
 #include "host/modules/library_probe.h"
 #include "host/modules/module_config.h"
+#include "host/modules/module_input.h"
 #include "host/modules/module_manager.h"
 
 namespace {
@@ -183,6 +185,10 @@ std::optional<cReloadOutcome> cModuleReloader::swap_in(const std::string& path, 
         return discard("its CreateScene threw");
     }
     if (!scene) return discard("its CreateScene returned no scene");
+    // An image the new scene's init cannot load gets a stand-in; the running scene, drawing the
+    // real thing, is worth more than that.
+    auto* gfx = dynamic_cast<gfxContext*>(input_ ? input_->gfx() : nullptr);
+    const uint64_t images_failed = gfx ? gfx->textures().failed_loads() : 0;
     std::string init_error;
     try {
         scene->init(input_);
@@ -192,9 +198,15 @@ std::optional<cReloadOutcome> cModuleReloader::swap_in(const std::string& path, 
     } catch (...) {
         init_error = "an exception";
     }
+    const std::string image_error =
+        gfx && gfx->textures().failed_loads() != images_failed ? gfx->textures().withdraw_failures_since(images_failed) : "";
     if (!init_error.empty()) {
         destroy(&scene);
         return discard("its scene's init threw", init_error);
+    }
+    if (!image_error.empty()) {
+        destroy(&scene);
+        return discard("its scene's init cannot load an image", image_error);
     }
 
     // Everything of the new one works: now the old one goes.

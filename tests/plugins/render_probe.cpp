@@ -1,7 +1,9 @@
 // A test render module for the development mode: it logs what it sees each frame (the time
 // and the value of a sync track) and, when the show has the program "probe", fills the window
-// with it, so a test can read a shader's colour off the screen. Built twice, as version 1 and
-// version 2 (PROBE_VERSION), for the library swap. Against the plug-in contract alone.
+// with it, so a test can read a shader's colour off the screen. When the show has the image
+// "data/textures/probe_v<N>.png", its init loads it (a scene that needs an image). Built twice,
+// as version 1 and version 2 (PROBE_VERSION), for the library swap. Against the plug-in
+// contract alone.
 //
 // Log: "probe.log" in the current directory (the show directory), appended to, one line per
 // call, each opened and closed so the log is whole however the host ends:
@@ -36,6 +38,8 @@ constexpr const char* kLogPrefix = PROBE_PREFIX(PROBE_VERSION);
 constexpr const char* kSceneName = "scene_probe";
 constexpr const char* kValueTrack = "probe_value";
 constexpr const char* kProgram = "probe";
+#define PROBE_IMAGE(version) "data/textures/probe_v" PROBE_STRING(version) ".png"
+constexpr const char* kImage = PROBE_IMAGE(PROBE_VERSION);
 
 void record(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -53,6 +57,10 @@ public:
     void init(iModuleInput* input) override {
         igfxContext* gfx = input->gfx();
         if (!gfx->has_shader(kProgram)) gfx->load_shader(kProgram, "data/shaders/probe.vert", "data/shaders/probe.frag");
+        if (FILE* image = std::fopen(kImage, "rb")) {
+            std::fclose(image);
+            gfx->load_texture(kImage);
+        }
         record("init");
     }
 

@@ -9,7 +9,7 @@ glDeleteTextures glDepthFunc glDepthMask glDisable glDrawArrays glDrawBuffer glD
 glFinish glFlush glFrontFace glGenTextures glGetBooleanv glGetError glGetFloatv glGetIntegerv glGetString
 glGetTexImage glGetTexLevelParameteriv glGetTexParameteriv glHint glIsEnabled glLightModelfv
 glLightModeli glPixelStorei glPolygonMode glReadBuffer glReadPixels glScissor glShadeModel glTexImage1D
-glTexImage2D glTexParameteri glViewport""".split()
+glTexImage2D glTexParameteri glTexSubImage2D glViewport""".split()
 
 # Groups in the order the extension loader runs them.
 GROUPS = [

@@ -4,6 +4,9 @@
 // and every entry of the kind, wrap and format code tables.
 #include <SDL2/SDL.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "gfx/gl_stage.h"
 #include "gfx/textures/image_file.h"
 #include "gfx/textures/texture_codes.h"
@@ -168,6 +171,64 @@ TEST_F(Textures, destroying_the_manager_deletes_its_gl_textures) {
     EXPECT_FALSE(is_texture(name));
 }
 
+// Development mode: nothing ends the process; a loud checker of the kind the image would have
+// had stands in, with the file and the reason on record, until a reload takes the file.
+TEST_F(Textures, with_stand_ins_an_unusable_image_gets_a_checker_of_its_kind_until_a_reload_takes_it) {
+    // Noise, so the PNG is long; cut in half it ends inside its pixels, its header whole.
+    auto noise = [](int x, int y) {
+        return cPixel{uint8_t(x * 37 + y * 11), uint8_t(x * y), uint8_t(x ^ (y * 5)), 255};
+    };
+    write_colour_image("cut.png", 96, 40, 24, noise);
+    std::string whole;
+    {
+        std::ifstream in("cut.png", std::ios::binary);
+        whole.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::ofstream("cut.png", std::ios::binary | std::ios::trunc) << whole.substr(0, whole.size() / 2);
+    write_flat_image("huge_row.png", 32768, 16, 24);
+
+    cTextureManager manager(true);
+    cCaptureStream err(STDERR_FILENO);
+    cTexture* cut = manager.load_texture("cut.png");
+    cTexture* missing = manager.load_texture("nowhere.png");
+    cTexture* huge = manager.load_texture("huge_row.png");
+    const std::string said = err.stop();
+
+    // 96 x 40 is no power of two: a rectangle of the header's size, squares of 96 / 8 = 12.
+    ASSERT_EQ(cut->target, GLenum(GL_TEXTURE_RECTANGLE));
+    EXPECT_EQ(cut->width, 96);
+    EXPECT_EQ(cut->height, 40);
+    const std::vector<cPixel> checker = read_texels(*cut);
+    const cPixel magenta{255, 0, 255, 255}, black{0, 0, 0, 255};
+    EXPECT_TRUE(same(checker[0], magenta));
+    EXPECT_TRUE(same(checker[11], magenta));
+    EXPECT_TRUE(same(checker[12], black));
+    EXPECT_TRUE(same(checker[12 * 96], black));
+    EXPECT_TRUE(same(checker[12 * 96 + 12], magenta));
+    // Without a header, and beyond GL's sizes (16 rows: 2D), a 64 x 64 2D checker.
+    for (const cTexture* square : {missing, huge}) {
+        EXPECT_EQ(square->target, GLenum(GL_TEXTURE_2D));
+        EXPECT_EQ(square->width, 64);
+        EXPECT_TRUE(same(read_texels(*square)[8], black)) << "squares of 64 / 8 = 8";
+    }
+
+    ASSERT_EQ(manager.failures().size(), 3u);
+    EXPECT_EQ(manager.failures()[0].path, "cut.png");
+    EXPECT_EQ(manager.failures()[0].reason.rfind("cannot decode it: the PNG decoder says \"", 0), 0u)
+        << manager.failures()[0].reason;
+    EXPECT_NE(manager.failures()[1].reason.find("No such file"), std::string::npos) << manager.failures()[1].reason;
+    EXPECT_NE(manager.failures()[2].reason.find("32768 x 16"), std::string::npos) << manager.failures()[2].reason;
+    EXPECT_NE(said.find("## ERROR: cannot load \"cut.png\": cannot decode it: "), std::string::npos) << said;
+
+    // The whole file saved again: the record takes it, and it is no stand-in any more.
+    std::ofstream("cut.png", std::ios::binary | std::ios::trunc) << whole;
+    std::string error;
+    EXPECT_EQ(manager.reload_file("cut.png", error), 1) << error;
+    EXPECT_TRUE(same(read_texels(*cut)[96 + 2], noise(2, 1))) << "texel (2, 1) of the image";
+    EXPECT_EQ(manager.failures().size(), 2u);
+    EXPECT_EQ(manager.failures()[0].path, "nowhere.png");
+}
+
 // The documented tables, numbers as written there: the code tables must agree entry by entry.
 TEST(TextureCodes, every_kind_wrap_and_format_code_gives_the_documented_gl_enum) {
     const uint32_t targets[] = {0, 0x0DE0, 0x0DE1, 0x806F, 0x84F5, 0};  // kinds 0 to 5
@@ -197,6 +258,8 @@ struct cRefusedImage {
     const char* name;
     std::function<void(const std::string&)> write;
     unsigned bpp;
+    // A file that does not decode says so, with why, instead of a depth of 0.
+    const char* undecodable = nullptr;
 };
 
 void save_typed(const std::string& path, FREE_IMAGE_TYPE type, int bpp, FREE_IMAGE_FORMAT format) {
@@ -208,12 +271,14 @@ void save_typed(const std::string& path, FREE_IMAGE_TYPE type, int bpp, FREE_IMA
 
 class RefusedImages : public GfxTest, public ::testing::WithParamInterface<cRefusedImage> {};
 
-TEST_P(RefusedImages, end_the_process_with_the_bits_per_pixel_line) {
+TEST_P(RefusedImages, end_the_process_with_status_255_and_their_line) {
     const std::string file = std::string("refused/") + GetParam().name;
     std::filesystem::create_directories("refused");
     if (GetParam().write) GetParam().write(file);
-    const std::string line = "images must be 24 or 32 bpp\\.\\.\\. \"" + file + "\" is " +
-                             std::to_string(GetParam().bpp) + "\n";
+    const std::string line = GetParam().undecodable
+                                 ? "## ERROR: cannot decode \"" + file + "\": " + GetParam().undecodable + "\n"
+                                 : "images must be 24 or 32 bpp\\.\\.\\. \"" + file + "\" is " +
+                                       std::to_string(GetParam().bpp) + "\n";
     EXPECT_EXIT(ctx->load_texture(file), ::testing::ExitedWithCode(255), line);
 }
 
@@ -234,14 +299,14 @@ INSTANTIATE_TEST_SUITE_P(
                           std::ofstream(p, std::ios::binary) << std::string("\x89PNG\r\n\x1a\n", 8)
                                                              << "this is no image data at all";
                       },
-                      0},
-        cRefusedImage{"missing.png", nullptr, 0}),
+                      0, "the PNG decoder says \".+\""},
+        cRefusedImage{"missing.png", nullptr, 0, "the file cannot be opened \\(No such file or directory\\)"}),
     [](const auto& info) { return std::string(info.param.name).substr(0, std::string(info.param.name).find('.')); });
 
 TEST_F(Textures, a_corrupt_png_is_reported_by_freeimage_before_the_fatal_line) {
     std::ofstream("corrupt.png", std::ios::binary) << std::string("\x89PNG\r\n\x1a\n", 8) << "garbage";
     EXPECT_EXIT(ctx->load_texture("corrupt.png"), ::testing::ExitedWithCode(255),
-                "\n\\*\\*\\* PNG Format\n.* \\*\\*\\*\n.*images must be 24 or 32 bpp\\.\\.\\. \"corrupt\\.png\" is 0\n");
+                "\n\\*\\*\\* PNG Format\n.* \\*\\*\\*\n.*## ERROR: cannot decode \"corrupt\\.png\": the PNG decoder says \".+\"\n");
 }
 
 }  // namespace
