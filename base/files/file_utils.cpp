@@ -270,3 +270,32 @@ std::string unreadable_reason(const std::string& path) {
     ::close(fd);
     return {};
 }
+
+bool read_whole_file(const std::string& path, std::string& out, std::string& reason) {
+    reason = unreadable_reason(path);
+    if (!reason.empty()) return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        reason = fd < 0 ? std::strerror(errno) : "it is not a regular file";
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    std::string bytes;
+    bytes.reserve(static_cast<size_t>(info.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            reason = std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    out.swap(bytes);
+    return true;
+}

@@ -37,3 +37,8 @@ bool read_file(const std::string& path, std::string& out);
 // system's text such as "Permission denied"); empty when it names a regular file that opens
 // for reading. Writes nothing.
 std::string unreadable_reason(const std::string& path);
+// Reads the whole of a regular file into out, and writes nothing anywhere: for the tools and
+// the development mode, which report in their own words. False, with the reason in words ("it
+// is a directory", "it does not exist", the system's text), when it cannot; a file that is a
+// pipe or a device is refused, never waited on.
+bool read_whole_file(const std::string& path, std::string& out, std::string& reason);

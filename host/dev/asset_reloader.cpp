@@ -5,10 +5,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 
+#include "base/files/file_utils.h"
 #include "gfx/context/gfx_context.h"
 #include "gfx/textures/texture_decoder.h"
 #include "host/dev/dev_config.h"
@@ -29,10 +28,8 @@ std::string folder_of(const std::string& path) {
 std::string normal_path(const std::string& path) { return std::filesystem::path(path).lexically_normal().string(); }
 
 std::optional<std::string> bytes_of(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
+    std::string bytes, reason;
+    if (!read_whole_file(path, bytes, reason)) return std::nullopt;
     return bytes;
 }
 

@@ -11,12 +11,11 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <new>
 #include <vector>
 
+#include "base/files/file_utils.h"
 #include "host/sync/sync_device.h"
 #include "host/sync/track_file.h"
 #include "host/sync/track_source.h"
@@ -29,10 +28,8 @@ constexpr int kMaxReportedProblems = 25;
 constexpr size_t kMaxNamedTracks = 8;
 
 bool read_whole(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    std::string reason;
+    return read_whole_file(path, out, reason);
 }
 
 cReloadOutcome failed(const std::string& path, const std::string& message) { return {false, path, message}; }

@@ -8,10 +8,9 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 
+#include "base/files/file_utils.h"
 #include "host/sync/sibling_temp.h"
 #include "host/sync/sync_config.h"
 
@@ -67,10 +66,9 @@ cTrackFolderRepair repair_track_folder(const std::string& source_path, const std
     }
     std::sort(repair.removed.begin(), repair.removed.end());
 
-    std::ifstream in(source_path, std::ios::binary);
-    std::string text(std::istreambuf_iterator<char>(in), {});
-    if (!in.is_open() || in.bad()) {
-        repair.read_error = "cannot read \"" + source_path + "\": " + std::strerror(errno);
+    std::string text, reason;
+    if (!read_whole_file(source_path, text, reason)) {
+        repair.read_error = "cannot read \"" + source_path + "\": " + reason;
         return repair;
     }
     repair.parsed = parse_track_source(text);

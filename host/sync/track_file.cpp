@@ -10,8 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "base/files/file_utils.h"
 #include "host/sync/sibling_temp.h"
@@ -30,10 +28,8 @@ uint32_t get_le32(const std::string& in, std::size_t at) {
 }
 
 bool read_whole(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    std::string reason;
+    return read_whole_file(path, out, reason);
 }
 
 }  // namespace
