@@ -300,7 +300,10 @@ int run_jobs(const cCaptureOptions& options, const std::string& show_dir, const 
     cJoinPlan join;
     join.show_dir = show_dir;
     (png ? join.out_dir : h264 ? join.video_file : join.master_file) = target;
-    for (const auto& c : chunks) join.chunks.push_back(c.path);
+    for (const auto& c : chunks) {
+        join.chunks.push_back(c.path);
+        if (!c.reused) join.fresh.insert(absolute_from_here(c.path));
+    }
     const int status = run_join(join);
     partial_files::release(chunks_slot);
     if (status != 0) {

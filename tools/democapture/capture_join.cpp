@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "tools/democapture/capture_config.h"
 #include "tools/democapture/capture_identity.h"
@@ -255,13 +257,27 @@ int run_join(const cJoinPlan& plan) {
             return 2;
         }
     }
-    // Last, as it reads every frame: a chunk cut short still carries its record.
-    for (const cChunk& c : chunks) {
-        std::string error;
-        if (!check_chunk(c.path, c.manifest, error)) {
-            report_error("chunk " + quoted(c.name) + " " + error + "; nothing was written");
-            return 2;
+    // Last, as it reads every frame: a chunk cut short still carries its record. The chunks are
+    // read on as many threads as there are cores (a decoder runs on one), and the first bad one
+    // in order is named.
+    std::vector<std::string> faults(chunks.size());
+    std::atomic<size_t> next{0};
+    auto check = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < chunks.size();) {
+            const cChunk& c = chunks[i];
+            const eChunkCheck depth = plan.fresh.count(c.path) ? eChunkCheck::count : eChunkCheck::decode;
+            if (!check_chunk(c.path, c.manifest, faults[i], depth) && faults[i].empty()) faults[i] = "is damaged";
         }
+    };
+    const size_t threads = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), chunks.size());
+    std::vector<std::thread> pool;
+    for (size_t i = 1; i < threads; ++i) pool.emplace_back(check);
+    check();
+    for (std::thread& t : pool) t.join();
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        if (faults[i].empty()) continue;
+        report_error("chunk \"" + chunks[i].name + "\" " + faults[i] + "; nothing was written");
+        return 2;
     }
     cRangeManifest whole = chunks.front().manifest;
     whole.frames = chunks.back().manifest.end_frame() - whole.first_frame;

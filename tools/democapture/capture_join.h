@@ -6,6 +6,7 @@
 // or builds that differ, a gap or an overlap, an H.264 chunk that does not start on a key frame
 // of the whole, a video's show that is not the chunks' show.
 #pragma once
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ struct cJoinPlan {
     std::string video_file;
     std::string master_file;
     std::vector<std::string> chunks;  // as the user named them
+    // Chunks (absolute paths) that this run's own processes have just written and that ended
+    // well: their frames are counted, not decoded again (--jobs).
+    std::set<std::string> fresh;
 };
 
 // The record of a finished capture at path: a PNG folder's democapture.txt or a video's tag.

@@ -35,8 +35,9 @@ uint32_t big_endian(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
-// "" when the file is a whole PNG of width x height that decodes; else what is wrong with it.
-std::string png_fault(const std::string& path, int32_t width, int32_t height) {
+// "" when the file is a whole PNG of width x height that decodes (when decode is set); else what
+// is wrong with it.
+std::string png_fault(const std::string& path, int32_t width, int32_t height, bool decode) {
     const std::string name = path.substr(path.rfind('/') + 1);
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return "it has no " + name;
@@ -53,6 +54,7 @@ std::string png_fault(const std::string& path, int32_t width, int32_t height) {
         big_endian(bytes.data() + 20) != static_cast<uint32_t>(height)) {
         return name + " is not " + std::to_string(width) + "x" + std::to_string(height) + " as its record says";
     }
+    if (!decode) return "";
     FIMEMORY* memory = FreeImage_OpenMemory(bytes.data(), static_cast<DWORD>(bytes.size()));
     FIBITMAP* bitmap = memory ? FreeImage_LoadFromMemory(FIF_PNG, memory, 0) : nullptr;
     const bool whole = bitmap && FreeImage_GetWidth(bitmap) == static_cast<unsigned>(width) &&
@@ -62,14 +64,14 @@ std::string png_fault(const std::string& path, int32_t width, int32_t height) {
     return whole ? "" : name + " does not decode";
 }
 
-bool check_png_folder(const std::string& folder, const cRangeManifest& m, std::string& error) {
+bool check_png_folder(const std::string& folder, const cRangeManifest& m, bool decode, std::string& error) {
     // The first damaged frame in order is the one named, whichever thread finds it.
     std::atomic<int64_t> next{0}, first_bad{m.frames};
     std::string fault;
     std::mutex fault_lock;
     auto work = [&] {
         for (int64_t n; (n = next.fetch_add(1)) < first_bad.load();) {
-            std::string why = png_fault(folder + "/" + range_frame_name(n), m.width, m.height);
+            std::string why = png_fault(folder + "/" + range_frame_name(n), m.width, m.height, decode);
             if (why.empty()) continue;
             std::lock_guard<std::mutex> lock(fault_lock);
             if (n < first_bad.load()) {
@@ -115,27 +117,36 @@ std::string seconds_text(double seconds) {
     return text;
 }
 
-bool check_video(const std::string& path, const cRangeManifest& m, std::string& error) {
-    // Every frame is decoded; ffprobe's complaints (a file that ends early, a packet cut short,
-    // a frame that does not decode) come in with its lines and damn the chunk.
+bool check_video(const std::string& path, const cRangeManifest& m, bool decode, std::string& error) {
+    // Decoded, every frame; counted, every packet. ffprobe's complaints (a file that ends early,
+    // a packet cut short, a frame that does not decode) come in with its lines and damn the chunk.
     std::string output, run_error;
-    const bool ran = run_to_end({probe_program, "-v", "error", "-show_entries",
-                                 "stream=codec_type,sample_rate:frame=media_type,pts_time,nb_samples", "-of", "compact",
-                                 path},
-                                output, run_error, true);
+    const char* entries = decode ? "stream=codec_type,sample_rate:frame=media_type,pts_time,nb_samples"
+                                 : "stream=codec_type,sample_rate:packet=codec_type,pts_time,duration_time";
+    const bool ran = run_to_end({probe_program, "-v", "error", "-show_entries", entries, "-of", "compact", path}, output,
+                                run_error, true);
     int64_t pictures = 0;
     double sample_rate = 0, sound_end = 0;
-    std::vector<std::pair<double, double>> sound;  // each audio frame's start and samples
+    // Each piece of sound: its start, and its length in seconds (a packet's) or in samples (a
+    // decoded frame's, whose rate comes with the stream, listed last).
+    struct cSound {
+        double start, seconds, samples;
+    };
+    std::vector<cSound> sound;
     std::string complaint = first_complaint(output);
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) {
-        const bool frame = line.rfind("frame|", 0) == 0, stream = line.rfind("stream|", 0) == 0;
+        const bool frame = line.rfind("frame|", 0) == 0 || line.rfind("packet|", 0) == 0;
+        const bool stream = line.rfind("stream|", 0) == 0;
         if (!frame && !stream) continue;
         auto f = fields_of(line);
         if (stream && f["codec_type"] == "audio") sample_rate = std::atof(f["sample_rate"].c_str());
-        if (frame && f["media_type"] == "video") ++pictures;
-        if (frame && f["media_type"] == "audio") {
-            sound.emplace_back(std::atof(f["pts_time"].c_str()), std::atof(f["nb_samples"].c_str()));
+        const std::string& type = decode ? f["media_type"] : f["codec_type"];
+        if (frame && type == "video") ++pictures;
+        // A decoded frame of sound tells its samples, a packet its length in seconds.
+        if (frame && type == "audio") {
+            sound.push_back({std::atof(f["pts_time"].c_str()), decode ? 0.0 : std::atof(f["duration_time"].c_str()),
+                             decode ? std::atof(f["nb_samples"].c_str()) : 0.0});
         }
     }
     if (!ran && complaint.empty()) complaint = run_error;
@@ -147,8 +158,9 @@ bool check_video(const std::string& path, const cRangeManifest& m, std::string& 
         error = "is damaged: it holds " + std::to_string(pictures) + " of its " + std::to_string(m.frames) + " frames";
         return false;
     }
-    for (const auto& [start, samples] : sound) {
-        if (sample_rate > 0) sound_end = std::max(sound_end, start + samples / sample_rate);
+    for (const cSound& piece : sound) {
+        const double length = decode ? (sample_rate > 0 ? piece.samples / sample_rate : 0.0) : piece.seconds;
+        sound_end = std::max(sound_end, piece.start + length);
     }
     const double pictures_end = static_cast<double>(m.frames) / m.fps;
     if (sound.empty()) {
@@ -168,7 +180,8 @@ bool check_video(const std::string& path, const cRangeManifest& m, std::string& 
 std::string first_complaint(const std::string& output) {
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) {
-        if (line.empty() || line.rfind("frame|", 0) == 0 || line.rfind("stream|", 0) == 0 ||
+        if (line.empty() || line.rfind("frame|", 0) == 0 || line.rfind("packet|", 0) == 0 ||
+            line.rfind("stream|", 0) == 0 ||
             line.rfind("side_data|", 0) == 0) {
             continue;
         }
@@ -177,7 +190,8 @@ std::string first_complaint(const std::string& output) {
     return "";
 }
 
-bool check_chunk(const std::string& path, const cRangeManifest& manifest, std::string& error) {
-    if (manifest.output == "png") return check_png_folder(path, manifest, error);
-    return check_video(path, manifest, error);
+bool check_chunk(const std::string& path, const cRangeManifest& manifest, std::string& error, eChunkCheck depth) {
+    const bool decode = depth == eChunkCheck::decode;
+    if (manifest.output == "png") return check_png_folder(path, manifest, decode, error);
+    return check_video(path, manifest, decode, error);
 }
