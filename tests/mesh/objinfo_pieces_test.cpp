@@ -6,7 +6,7 @@
 #include <string>
 
 #include "tools/objinfo/json_text.h"
-#include "tools/objinfo/sha256.h"
+#include "base/files/sha256.h"
 
 TEST(ObjinfoSha256, matches_the_published_test_vectors) {
     EXPECT_EQ(sha256_hex(nullptr, 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");

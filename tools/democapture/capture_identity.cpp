@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tools/democapture/capture_config.h"
-#include "tools/objinfo/sha256.h"
+#include "base/files/sha256.h"
 
 namespace fs = std::filesystem;
 

@@ -12,7 +12,7 @@
 #include "mesh_files/obj/mesh_exit.h"
 #include "mesh_files/obj/mesh_loader.h"
 #include "tools/objinfo/json_text.h"
-#include "tools/objinfo/sha256.h"
+#include "base/files/sha256.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SHA-256 (FIPS 180-4) over 64-byte blocks. Depends on nothing but the standard library.
-#include "tools/objinfo/sha256.h"
+#include "base/files/sha256.h"
 
 #include <algorithm>
 #include <cstring>

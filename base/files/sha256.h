@@ -1,5 +1,6 @@
 // SHA-256 of a byte string, as hexadecimal text. Self-contained (no crypto library); used by
-// objinfo to fingerprint index arrays. Not meant for secrets: no constant-time care.
+// objinfo to fingerprint index arrays and by democapture to name the show a capture was made
+// from. Not meant for secrets: no constant-time care.
 #pragma once
 #include <array>
 #include <cstddef>
