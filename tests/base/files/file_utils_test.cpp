@@ -24,14 +24,6 @@ void in_directory(const std::string& dir, F body) {
     ASSERT_TRUE(set_current_directory(before));
 }
 
-// The names in a directory, sorted.
-std::vector<std::string> names_in(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 }  // namespace
 
 TEST(FilePaths, split_keeps_empty_pieces_one_more_than_delimiters) {
@@ -104,7 +96,7 @@ TEST(FileCopy, a_failed_copy_leaves_no_file_behind) {
     // Opens and reads as a file, but the read at offset 0 fails (nothing is mapped there).
     EXPECT_FALSE(copy_file("/proc/self/mem", dir / "d.bin", true));
     EXPECT_EQ(err.stop(), "## ERROR: copy failed: Input/output error\n");
-    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{});
+    EXPECT_EQ(file_names_in(dir.path()), std::vector<std::string>{});
 }
 
 TEST(FileCopy, without_overwrite_a_destination_made_during_the_copy_is_kept) {
@@ -119,7 +111,7 @@ TEST(FileCopy, without_overwrite_a_destination_made_during_the_copy_is_kept) {
     ASSERT_GE(pipe_in, 0);
     // Past every look at the destination: its temporary file is there.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (names_in(dir.path()).size() < 2 && std::chrono::steady_clock::now() < deadline)
+    while (file_names_in(dir.path()).size() < 2 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     dir.write("copy.bin", "made meanwhile by somebody else");
     EXPECT_EQ(::write(pipe_in, "copied bytes", 12), 12);
@@ -128,7 +120,7 @@ TEST(FileCopy, without_overwrite_a_destination_made_during_the_copy_is_kept) {
 
     EXPECT_FALSE(copied);
     EXPECT_EQ(slurp(destination), "made meanwhile by somebody else");
-    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"copy.bin", "slow_source"})) << "no partial file left";
+    EXPECT_EQ(file_names_in(dir.path()), (std::vector<std::string>{"copy.bin", "slow_source"})) << "no partial file left";
     EXPECT_NE(err.stop().find("## ERROR: copy failed: File exists\n"), std::string::npos);
 }
 

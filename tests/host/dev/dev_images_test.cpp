@@ -22,6 +22,7 @@
 #include "host/dev/dev_session.h"
 #include "host/modules/module_manager.h"
 #include "support/capture_stream.h"
+#include "support/probe_show.h"
 #include "support/show_layout.h"
 #include "support/temp_dir.h"
 
@@ -46,18 +47,6 @@ std::string png_bytes(int side, const uint8_t bgr[3]) {
     return bytes;
 }
 
-void make_show(const cTempDir& dir) {
-    fs::create_directories(dir / "bin/dll_cache");
-    for (const char* file : {"shaders/default.vert", "shaders/default.frag", "textures/default_white.png",
-                             "textures/default_black.png"}) {
-        const fs::path to = dir / ("data/" + std::string(file));
-        fs::create_directories(to.parent_path());
-        fs::copy_file(std::string(DEMO_SOURCE_DIR) + "/data/" + file, to);
-    }
-    fs::copy_file(std::string(DEMO_TEST_PLUGIN_DIR) + "/render_probe.so", dir / "bin/render_probe.so");
-    dir.write("data/muzak/recut.mp3", wav_bytes(22050, 1, sine_samples(22050, 1, 22050 * 20, 220.0, 0.2)));
-    dir.write("data/sync/_scene_probe.track", track_file_bytes({{0, 1.0f, 0}}));
-}
 
 struct cTexel {
     uint8_t r, g, b, a;
@@ -78,7 +67,7 @@ TEST(DevImages, a_bad_image_never_ends_the_show_and_a_module_whose_init_needs_on
     const std::string good = png_bytes(16, green);
     const std::string cut = good.substr(0, good.size() / 2);  // its header whole, its pixels not
     cTempDir dir;
-    make_show(dir);
+    make_probe_show(dir);
     dir.write("data/textures/probe_v1.png", cut);
     ASSERT_EQ(::chdir(dir.path().c_str()), 0);
     // Standard output is left alone: the test's own failures are written there.

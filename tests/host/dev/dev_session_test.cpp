@@ -19,6 +19,7 @@
 #include "host/dev/dev_session.h"
 #include "host/sync/sync_device.h"
 #include "support/capture_stream.h"
+#include "support/probe_show.h"
 #include "support/show_layout.h"
 #include "support/temp_dir.h"
 
@@ -27,19 +28,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// A show directory without the player: what start-up reads, and the probe module.
-void make_show(const cTempDir& dir) {
-    fs::create_directories(dir / "bin/dll_cache");
-    for (const char* file : {"shaders/default.vert", "shaders/default.frag", "textures/default_white.png",
-                             "textures/default_black.png"}) {
-        const fs::path to = dir / ("data/" + std::string(file));
-        fs::create_directories(to.parent_path());
-        fs::copy_file(std::string(DEMO_SOURCE_DIR) + "/data/" + file, to);
-    }
-    fs::copy_file(std::string(DEMO_TEST_PLUGIN_DIR) + "/render_probe.so", dir / "bin/render_probe.so");
-    dir.write("data/muzak/recut.mp3", wav_bytes(22050, 1, sine_samples(22050, 1, 22050 * 20, 220.0, 0.2)));
-    dir.write("data/sync/_scene_probe.track", track_file_bytes({{0, 1.0f, 0}}));
-}
 
 template <typename F>
 bool wait_for(F condition) {
@@ -55,7 +43,7 @@ bool wait_for(F condition) {
 
 TEST(DevSession, a_tool_on_another_thread_drives_the_show_between_frames) {
     cTempDir dir;
-    make_show(dir);
+    make_probe_show(dir);
     ASSERT_EQ(::chdir(dir.path().c_str()), 0);
     cCaptureStream quiet_out(STDOUT_FILENO);
     cCaptureStream quiet_err(STDERR_FILENO);

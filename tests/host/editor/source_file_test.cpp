@@ -14,13 +14,6 @@
 
 namespace {
 
-std::vector<std::string> names_in(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // A program that saves in place: the file emptied at open, then written in pieces.
 class cInPlaceWriter {
 public:
@@ -56,7 +49,7 @@ TEST(SourceFile, an_outside_save_between_the_check_and_the_rename_stays_and_the_
     EXPECT_NE(error.find("changed by another program"), std::string::npos) << error;
     EXPECT_EQ(slurp(path), renamed);
     EXPECT_EQ(slurp(path + ".bak"), before);
-    EXPECT_EQ(names_in(dir.path()), settled);
+    EXPECT_EQ(file_names_in(dir.path()), settled);
 
     // A save in place that has emptied the file and written half of it: the rest still arrives.
     const std::string in_place = "track a\n  0:0 4 step\n\ntrack c\n  0:0 5 step\n";
@@ -68,7 +61,7 @@ TEST(SourceFile, an_outside_save_between_the_check_and_the_rename_stays_and_the_
         writer.write(in_place.substr(10));
     }
     EXPECT_EQ(slurp(path), in_place);
-    EXPECT_EQ(names_in(dir.path()), settled);
+    EXPECT_EQ(file_names_in(dir.path()), settled);
 
     // A program holding the file open for writing, not yet written: the edit does not replace it,
     // and the backup is bytes of its own, untouched by what the program then writes.
@@ -82,11 +75,11 @@ TEST(SourceFile, an_outside_save_between_the_check_and_the_rename_stays_and_the_
     }
     EXPECT_EQ(slurp(path), later);
     EXPECT_EQ(slurp(path + ".bak"), in_place);
-    EXPECT_EQ(names_in(dir.path()), settled);
+    EXPECT_EQ(file_names_in(dir.path()), settled);
 
     // Nobody else at work: the edit goes in, over a backup with a name of its own.
     EXPECT_TRUE(replace_source_file(path, edit, later, error)) << error;
     EXPECT_EQ(slurp(path), edit);
     EXPECT_EQ(slurp(path + ".bak"), later);
-    EXPECT_EQ(names_in(dir.path()), settled);
+    EXPECT_EQ(file_names_in(dir.path()), settled);
 }

@@ -18,13 +18,6 @@ extern "C" mode_t umask(mode_t mask) {
 
 namespace {
 
-std::vector<std::string> names_in(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 }  // namespace
 
 TEST(TrackFile, encodes_count_then_row_value_and_interpolation_byte_little_endian) {
@@ -90,7 +83,7 @@ TEST(TrackFile, writes_every_file_and_leaves_identical_ones_untouched) {
     EXPECT_EQ(slurp(out + "/_b.track"), "bbbb");
     EXPECT_EQ(std::filesystem::last_write_time(out + "/_a.track"), stamp);
     // No temporary file is left behind.
-    EXPECT_EQ(names_in(out), (std::vector<std::string>{"_a.track", "_b.track"}));
+    EXPECT_EQ(file_names_in(out), (std::vector<std::string>{"_a.track", "_b.track"}));
     // Files are readable like any other new file, not private like a temporary one.
     auto perms = std::filesystem::status(out + "/_b.track").permissions();
     EXPECT_NE(perms & std::filesystem::perms::owner_read, std::filesystem::perms::none);
@@ -104,7 +97,7 @@ TEST(TrackFile, a_target_in_the_way_stops_the_write_before_any_file_changes) {
     EXPECT_FALSE(outcome.ok);
     EXPECT_NE(outcome.error.find("_b.track\" is in the way"), std::string::npos) << outcome.error;
     EXPECT_EQ(slurp(dir / "sync/_a.track"), "old a");
-    EXPECT_EQ(names_in(dir / "sync"), (std::vector<std::string>{"_a.track", "_b.track"}));
+    EXPECT_EQ(file_names_in(dir / "sync"), (std::vector<std::string>{"_a.track", "_b.track"}));
 }
 
 TEST(TrackFile, an_output_directory_that_is_a_file_is_refused) {
