@@ -45,8 +45,9 @@ constexpr double kImageUploadShare = 0.25;
 constexpr double kImageUploadSeconds = 0.004;
 constexpr double kMaxImageUploadSeconds = 0.05;
 // A written track source is read once its size and time stayed the same over this long after
-// the writer closed it (a tool may write it in pieces, closing it between them).
-constexpr double kSourceStableSeconds = 0.05;
+// the writer closed it (a tool may write it in pieces, closing it between them): the wait of a
+// rebuilt library, which keeps an edit on screen within 50 ms and a frame.
+constexpr double kSourceStableSeconds = kLibraryStableSeconds;
 // Reloads that must run on the main thread (programs rebuilt, models and images put in place)
 // stop for the frame once they have taken this long, one step at least; a burst of changes is
 // spread over the frames that follow.
