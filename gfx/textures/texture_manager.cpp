@@ -165,12 +165,7 @@ cTexture* cTextureManager::create_texture(int32_t width, int32_t height, int32_t
     } else {
         glEnable(target);
         glBindTexture(target, name);
-        const GLint wrap_mode = static_cast<GLint>(wrap_mode_of(wrap));
-        glTexParameteri(target, GL_TEXTURE_WRAP_S, wrap_mode);
-        glTexParameteri(target, GL_TEXTURE_WRAP_T, wrap_mode);
-        glTexParameteri(target, GL_TEXTURE_WRAP_R, wrap_mode);
-        glTexParameteri(target, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameteri(target, GL_TEXTURE_MIN_FILTER, mipmaps ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+        set_texture_sampling(target, wrap, mipmaps);
 
         const GLint gl_internal = static_cast<GLint>(format_of(internal_format));
         const GLenum gl_format = format_of(format);

@@ -21,6 +21,17 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
+void set_texture_sampling(uint32_t target, int32_t wrap, bool mipmaps) {
+    const GLint wrap_mode = static_cast<GLint>(wrap_mode_of(wrap));
+    glTexParameteri(target, GL_TEXTURE_WRAP_S, wrap_mode);
+    glTexParameteri(target, GL_TEXTURE_WRAP_T, wrap_mode);
+    glTexParameteri(target, GL_TEXTURE_WRAP_R, wrap_mode);
+    glTexParameteri(target, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(target, GL_TEXTURE_MIN_FILTER, mipmaps ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+}
+
+bool cTextureUpload::mipmapped() const { return image_.mipmaps && target_ != GL_TEXTURE_RECTANGLE; }
+
 cTextureUpload::cTextureUpload(cTexture* record, const cTextureImage& image, std::shared_ptr<const void> keep,
                                int32_t wrap, bool at_once, uint32_t spare)
     : record_(record),
@@ -76,7 +87,7 @@ bool cTextureUpload::step(double budget_seconds) {
             glTexImage2D(target_, 0, internal_format, image_.width, image_.height, 0, format, GL_UNSIGNED_BYTE,
                          image_.pixels);
         // Rectangle textures have no mipmap levels.
-        if (image_.mipmaps && target_ != GL_TEXTURE_RECTANGLE) glGenerateMipmap(target_);
+        if (mipmapped()) glGenerateMipmap(target_);
         glBindTexture(target_, 0);
         const GLenum error = take_gl_error();
         if (error != GL_NO_ERROR) {
@@ -93,13 +104,7 @@ bool cTextureUpload::step(double budget_seconds) {
         // Storage first, without pixels; the bands fill it.
         glGenTextures(1, &name_);
         glBindTexture(target_, name_);
-        const GLint wrap_mode = static_cast<GLint>(wrap_mode_of(wrap_));
-        glTexParameteri(target_, GL_TEXTURE_WRAP_S, wrap_mode);
-        glTexParameteri(target_, GL_TEXTURE_WRAP_T, wrap_mode);
-        glTexParameteri(target_, GL_TEXTURE_WRAP_R, wrap_mode);
-        glTexParameteri(target_, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        const bool mipmaps = image_.mipmaps && target_ != GL_TEXTURE_RECTANGLE;
-        glTexParameteri(target_, GL_TEXTURE_MIN_FILTER, mipmaps ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+        set_texture_sampling(target_, wrap_, mipmapped());
         if (target_ == GL_TEXTURE_1D)
             glTexImage1D(target_, 0, internal_format, image_.width, 0, format, GL_UNSIGNED_BYTE, image_.pixels);
         else
@@ -140,7 +145,7 @@ bool cTextureUpload::step(double budget_seconds) {
 }
 
 void cTextureUpload::finish() {
-    if (image_.mipmaps && target_ != GL_TEXTURE_RECTANGLE) {
+    if (mipmapped()) {
         glBindTexture(target_, name_);
         glGenerateMipmap(target_);
         glBindTexture(target_, 0);

@@ -13,6 +13,11 @@
 #include "gfx/textures/texture_image.h"
 #include "texture.h"
 
+// The sampling every texture of the show gets, on the texture bound to target: its wrap code on
+// all three axes, linear magnification, and linear minification, through the mip levels when
+// it has them.
+void set_texture_sampling(uint32_t target, int32_t wrap, bool mipmaps);
+
 class cTextureUpload {
 public:
     // image: described for this texture (kind, formats, mipmaps); its pixels must stay alive
@@ -43,6 +48,8 @@ public:
     cReplacedTexture take_replaced();
 
 private:
+    // A rectangle texture has no mip levels, whatever the image asks for.
+    bool mipmapped() const;
     void finish();
     void fail(const std::string& error);
 
