@@ -35,8 +35,13 @@ endif()
 
 function(demo_add_test name)
   cmake_parse_arguments(T "XVFB" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  # A test links the layer its folder tests (DEMO_TEST_LAYER, set by the folder), the runtime
+  # when the folder does not say.
+  if(NOT DEMO_TEST_LAYER)
+    set(DEMO_TEST_LAYER demoruntime)
+  endif()
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE demohost GTest::gtest GTest::gtest_main ${T_LIBS})
+  target_link_libraries(${name} PRIVATE ${DEMO_TEST_LAYER} GTest::gtest GTest::gtest_main ${T_LIBS})
   target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}" "${CMAKE_SOURCE_DIR}/tests")
   target_compile_definitions(${name} PRIVATE
     DEMO_SOURCE_DIR="${CMAKE_SOURCE_DIR}" DEMO_BINARY_DIR="${CMAKE_BINARY_DIR}"

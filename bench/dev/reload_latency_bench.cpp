@@ -44,8 +44,8 @@
 
 #include "gfx/context/gfx_context.h"
 #include "host/app/demo_host.h"
-#include "host/dev/dev_session.h"
-#include "host/editor/editor_server.h"
+#include "authoring/dev/dev_session.h"
+#include "authoring/editor/editor_server.h"
 #include "host/modules/module_manager.h"
 #include "host/sync/sync_device.h"
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "host/editor/editor_server.h"
-#include "host/editor/source_file.h"
+#include "authoring/editor/editor_server.h"
+#include "authoring/editor/source_file.h"
 #include "support/dev_control_standin.h"
 #include "support/temp_dir.h"
 

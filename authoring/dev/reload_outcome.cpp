@@ -1,0 +1,10 @@
+// The one helper of reload outcomes.
+#include "authoring/dev/reload_outcome.h"
+
+std::string first_line_of(const std::string& text) {
+    size_t begin = 0;
+    // Logs often open with a blank line.
+    while (begin < text.size() && (text[begin] == '\n' || text[begin] == '\r')) ++begin;
+    const size_t end = text.find_first_of("\r\n", begin);
+    return text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
