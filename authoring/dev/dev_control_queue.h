@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "authoring/dev/dev_control.h"
+#include "authoring/control/dev_control.h"
 
 // One queued request, as iDevControl received it.
 struct cDevRequest {

@@ -15,7 +15,7 @@
 
 #include "gfx/context/gfx_context.h"
 #include "host/app/demo_host.h"
-#include "host/app/host_constants.h"
+#include "host/show/host_constants.h"
 #include "authoring/dev/dev_config.h"
 #include "authoring/dev/dev_signals.h"
 #include "host/modules/module_input.h"

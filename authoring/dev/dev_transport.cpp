@@ -9,7 +9,7 @@
 #include <iostream>
 
 #include "host/app/av_offset.h"
-#include "host/app/host_constants.h"
+#include "host/show/host_constants.h"
 #include "authoring/dev/dev_format.h"
 #include "host/modules/module_input.h"
 #include "host/sound/sound_module_bass.h"

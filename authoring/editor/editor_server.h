@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "authoring/dev/dev_control.h"
+#include "authoring/control/dev_control.h"
 #include "authoring/editor/editor_config.h"
 
 struct cEditorOptions {

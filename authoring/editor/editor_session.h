@@ -16,7 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "authoring/dev/dev_control.h"
+#include "authoring/control/dev_control.h"
 #include "authoring/editor/edit_request.h"
 #include "authoring/editor/event_stream.h"
 #include "authoring/editor/show_timeline.h"

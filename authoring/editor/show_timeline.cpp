@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "host/app/host_constants.h"
+#include "host/show/host_constants.h"
 #include "authoring/editor/editor_config.h"
 #include "host/sync/sync_config.h"
 

@@ -22,7 +22,7 @@
 #include "host/sync/sync_device.h"
 #include "render_module_base.h"
 #include "support/temp_dir.h"
-#include "versewall/observing_context.h"
+#include "support/observing_context.h"
 
 namespace {
 

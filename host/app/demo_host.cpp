@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "gfx/context/gfx_context.h"
-#include "host/app/host_constants.h"
+#include "host/show/host_constants.h"
 #include "base/files/file_utils.h"
 #include "host/modules/module_input.h"
 #include "host/modules/module_manager.h"

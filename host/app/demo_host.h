@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "gfx/window/window.h"
-#include "host/app/host_constants.h"
+#include "host/show/host_constants.h"
 #include "host/sound/sound_module_bass.h"
 
 class igfxContext;

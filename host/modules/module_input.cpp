@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "host/app/host_constants.h"
+#include "host/show/host_constants.h"
 #include "host/modules/spectrum_energy.h"
 #include "host/sound/sound_module_bass.h"
 #include "host/sync/sync_device.h"

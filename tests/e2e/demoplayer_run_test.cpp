@@ -7,7 +7,7 @@
 #include <sstream>
 #include <thread>
 
-#include "host/audio/audio_test_media.h"
+#include "support/audio_test_media.h"
 #include "support/run_process.h"
 #include "support/running_player.h"
 #include "support/show_layout.h"

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "authoring/dev/dev_control.h"
+#include "authoring/control/dev_control.h"
 
 class cDevControlStandIn final : public iDevControl {
 public:

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "host/audio/audio_test_media.h"
+#include "support/audio_test_media.h"
 #include "support/show_layout.h"
 #include "support/temp_dir.h"
 

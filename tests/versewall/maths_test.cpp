@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <numbers>
 
-#include "maths.h"
+#include "modules/versewall/maths.h"
 
 using namespace versewall;
 

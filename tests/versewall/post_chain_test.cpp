@@ -6,8 +6,8 @@
 #include <tuple>
 #include <vector>
 
-#include "observing_context.h"
-#include "post_chain.h"
+#include "support/observing_context.h"
+#include "modules/versewall/post_chain.h"
 #include "versewall_stage.h"
 
 using namespace versewall;

@@ -13,7 +13,7 @@
 
 #include "gfx/context/gfx_context.h"
 #include "host/modules/module_input.h"
-#include "observing_context.h"
+#include "support/observing_context.h"
 #include "render_module_base.h"
 #include "versewall_stage.h"
 

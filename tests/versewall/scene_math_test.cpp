@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "scene_math.h"
+#include "modules/versewall/scene_math.h"
 
 using namespace versewall;
 

@@ -17,7 +17,7 @@
 
 #include "gfx/window/window.h"
 #include "support/hidden_window.h"
-#include "host/audio/audio_test_media.h"
+#include "support/audio_test_media.h"
 #include "host/sound/sound_module_bass.h"
 #include "host/sync/sync_device.h"
 #include "support/capture_stream.h"

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/app/host_constants.h"
+#include "host/show/host_constants.h"
 
 namespace capture_config {
 

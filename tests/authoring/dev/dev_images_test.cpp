@@ -17,7 +17,7 @@
 #include "gfx/context/gfx_context.h"
 #include "gfx/gl/gl_entry_points.h"
 #include "host/app/demo_host.h"
-#include "host/audio/audio_test_media.h"
+#include "support/audio_test_media.h"
 #include "authoring/dev/dev_config.h"
 #include "authoring/dev/dev_session.h"
 #include "host/modules/module_manager.h"

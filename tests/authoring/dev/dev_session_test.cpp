@@ -15,7 +15,7 @@
 
 #include "gfx/context/gfx_context.h"
 #include "host/app/demo_host.h"
-#include "host/audio/audio_test_media.h"
+#include "support/audio_test_media.h"
 #include "authoring/dev/dev_session.h"
 #include "host/sync/sync_device.h"
 #include "support/capture_stream.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/audio/audio_api.h"
-#include "host/audio/audio_test_media.h"
+#include "support/audio_test_media.h"
 #include "authoring/dev/dev_transport.h"
 #include "host/modules/module_input.h"
 #include "host/sound/sound_module_bass.h"

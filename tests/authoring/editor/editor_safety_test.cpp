@@ -28,7 +28,7 @@
 #include <set>
 #include <thread>
 
-#include "host/audio/audio_test_media.h"
+#include "support/audio_test_media.h"
 #include "authoring/editor/editor_config.h"
 #include "host/sync/track_compile.h"
 #include "host/sync/track_file.h"

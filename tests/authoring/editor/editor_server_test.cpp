@@ -27,7 +27,7 @@
 #include <sstream>
 #include <thread>
 
-#include "host/audio/audio_test_media.h"
+#include "support/audio_test_media.h"
 #include "authoring/editor/editor_server.h"
 #include "host/sync/track_compile.h"
 #include "host/sync/track_file.h"

@@ -24,7 +24,7 @@
 #include "gfx/context/gfx_context.h"
 #include "gfx/gl/gl_entry_points.h"
 #include "host/app/demo_host.h"
-#include "host/audio/audio_test_media.h"
+#include "support/audio_test_media.h"
 #include "host/modules/module_manager.h"
 #include "support/capture_stream.h"
 #include "support/show_layout.h"

@@ -10,7 +10,7 @@
 
 #include "host/audio/audio_api.h"
 #include "host/audio/audio_decoder.h"
-#include "host/audio/audio_test_media.h"
+#include "support/audio_test_media.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "host/audio/audio_api.h"
-#include "host/audio/audio_test_media.h"
+#include "support/audio_test_media.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/audio/audio_test_media.h"
+#include "support/audio_test_media.h"
 #include "host/audio/audio_api.h"
 #include "host/modules/module_input.h"
 #include "host/sound/sound_module_bass.h"

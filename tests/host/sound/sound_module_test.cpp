@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/audio/audio_test_media.h"
+#include "support/audio_test_media.h"
 #include "host/audio/audio_api.h"
 #include "base/files/file_utils.h"
 #include "host/sound/sound_module_bass.h"
