@@ -195,7 +195,7 @@ std::vector<cChunkRange> split_range(int64_t from_ms, int64_t to_ms, int32_t fps
 }
 
 int run_jobs(const cCaptureOptions& options, const std::string& show_dir, const cRangeManifest& whole) {
-    const bool png = !options.out_dir.empty(), h264 = !options.video_file.empty();
+    const cOutputKind& kind = output_kind(options.output);
     // A size the GL cannot hold is refused here, not by every chunk after the split.
     {
         const cFrameLayout layout = frame_layout(options.width, options.height, options.supersample);
@@ -211,13 +211,11 @@ int run_jobs(const cCaptureOptions& options, const std::string& show_dir, const 
             return 2;
         }
     }
-    std::string target = png ? options.out_dir : h264 ? options.video_file : options.master_file;
+    std::string target = options.target;
     while (target.size() > 1 && target.back() == '/') target.pop_back();
-    const std::string extension = png ? "" : h264 ? ".mp4" : ".mkv";
-    const std::string option = png ? "--out" : h264 ? "--video" : "--master";
 
     const std::vector<cChunkRange> ranges = split_range(options.from_ms, options.to_ms, options.fps, options.jobs,
-                                                        h264 ? video_segment_frames(options.fps) : 0);
+                                                        kind.segments ? video_segment_frames(options.fps) : 0);
     const int32_t count = static_cast<int32_t>(ranges.size());
     if (count < options.jobs) {
         std::cout << "# note: democapture: " << count << (count == 1 ? " process" : " processes") << ", not "
@@ -245,7 +243,7 @@ int run_jobs(const cCaptureOptions& options, const std::string& show_dir, const 
         cChunkProcess& c = chunks[static_cast<size_t>(i)];
         c.range = ranges[static_cast<size_t>(i)];
         c.path = chunks_dir + "/chunk-" + frames_text(c.range.first_frame) + "-" + frames_text(c.range.end_frame) +
-                 extension;
+                 kind.extension;
         c.label = "chunk " + std::to_string(i + 1) + " of " + std::to_string(count);
         // A chunk finished by an earlier run of the same command is kept as it is, when it was
         // captured from this show by this build and its frames are whole.
@@ -269,8 +267,8 @@ int run_jobs(const cCaptureOptions& options, const std::string& show_dir, const 
                                          "--size", std::to_string(options.width) + "x" + std::to_string(options.height),
                                          "--supersample", std::to_string(options.supersample),
                                          "--threads", std::to_string(threads),
-                                         option, c.path};
-        if (h264) args.insert(args.end(), {"--crf", std::to_string(options.crf)});
+                                         kind.option, c.path};
+        if (kind.quality) args.insert(args.end(), {"--crf", std::to_string(options.crf)});
         std::string error;
         if (!start_chunk(c, args, error)) {
             report_error(error);
@@ -299,7 +297,8 @@ int run_jobs(const cCaptureOptions& options, const std::string& show_dir, const 
 
     cJoinPlan join;
     join.show_dir = show_dir;
-    (png ? join.out_dir : h264 ? join.video_file : join.master_file) = target;
+    join.output = options.output;
+    join.target = target;
     for (const auto& c : chunks) {
         join.chunks.push_back(c.path);
         if (!c.reused) join.fresh.insert(absolute_from_here(c.path));

@@ -187,10 +187,9 @@ bool read_chunk_manifest(const std::string& path, cRangeManifest& manifest, std:
 }
 
 int run_join(const cJoinPlan& plan) {
-    const std::string kind = !plan.out_dir.empty() ? "png" : !plan.video_file.empty() ? "h264" : "ffv1";
-    const std::string target = !plan.out_dir.empty() ? plan.out_dir : !plan.video_file.empty() ? plan.video_file : plan.master_file;
-    const char* wanted = kind == "png" ? "PNG folders" : kind == "h264" ? "H.264 videos (--video)" : "masters (--master)";
-    if (kind != "png") {
+    const cOutputKind& kind = output_kind(plan.output);
+    const std::string& target = plan.target;
+    if (!kind.folder) {
         for (const char* program : {encoder_program, probe_program}) {
             if (find_on_path(program).empty()) {
                 report_error(quoted(program) + " was not found on the PATH; it is needed to join videos");
@@ -206,9 +205,9 @@ int run_join(const cJoinPlan& plan) {
             report_error("chunk " + quoted(name) + " " + error);
             return 2;
         }
-        if (c.manifest.output != kind) {
-            report_error("chunk " + quoted(name) + " is a capture to " + c.manifest.output + ", but --" +
-                         (kind == "png" ? "out" : kind == "h264" ? "video" : "master") + " joins " + wanted);
+        if (c.manifest.output != kind.record_name) {
+            report_error("chunk " + quoted(name) + " is a capture to " + c.manifest.output + ", but " + kind.option +
+                         " joins " + kind.join_takes);
             return 2;
         }
         if (c.path == target) {
@@ -236,7 +235,7 @@ int run_join(const cJoinPlan& plan) {
                          std::to_string(std::llabs(b.manifest.first_frame - a.manifest.end_frame())) + " frames");
             return 2;
         }
-        if (kind == "h264" && b.manifest.first_frame % segment != 0) {
+        if (kind.segments && b.manifest.first_frame % segment != 0) {
             report_error("chunk " + quoted(b.name) + " starts at " + std::to_string(b.manifest.from_ms) +
                          " ms, between two key frames: H.264 chunks join exactly only where a single run puts a key "
                          "frame, at whole multiples of " + std::to_string(video_segment_seconds) + " s");
@@ -244,7 +243,7 @@ int run_join(const cJoinPlan& plan) {
         }
     }
     // A joined video takes its music from the show again: it must be the chunks' show.
-    if (kind != "png") {
+    if (kind.sound) {
         std::string identity, error;
         if (!show_identity(plan.show_dir, identity, error)) {
             report_error(error);
@@ -282,6 +281,6 @@ int run_join(const cJoinPlan& plan) {
     cRangeManifest whole = chunks.front().manifest;
     whole.frames = chunks.back().manifest.end_frame() - whole.first_frame;
     whole.to_ms = chunks.back().manifest.to_ms;
-    if (kind == "png") return join_png(chunks, target, whole);
+    if (kind.folder) return join_png(chunks, target, whole);
     return join_video(chunks, target, plan.show_dir, whole);
 }

@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "tools/democapture/capture_manifest.h"
+#include "tools/democapture/output_kind.h"
 
 struct cJoinPlan {
     std::string show_dir;     // absolute; its music goes into a joined video
-    std::string out_dir;      // absolute; one of the three
-    std::string video_file;
-    std::string master_file;
+    eOutput output = eOutput::none;
+    std::string target;       // absolute; the PNG folder or the video file
     std::vector<std::string> chunks;  // as the user named them
     // Chunks (absolute paths) that this run's own processes have just written and that ended
     // well: their frames are counted, not decoded again (--jobs).

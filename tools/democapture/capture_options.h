@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/democapture/output_kind.h"
+
 // Measuring runs (capture_bench): "render" renders the frames and reads nothing back; "output"
 // renders the first frame once and reads back and encodes that picture for every frame.
 enum class eMeasure { none, render, output };
@@ -20,9 +22,8 @@ struct cCaptureOptions {
     int32_t height = 0;
     int32_t supersample = 1;
     int32_t crf = -1;               // -1: the default; only with --video
-    std::string out_dir;            // PNG frames go here ...
-    std::string video_file;         // ... or into one H.264 MP4 ...
-    std::string master_file;        // ... or into one lossless master (FFV1 and FLAC in Matroska)
+    eOutput output = eOutput::none; // PNG frames, one H.264 MP4 or one lossless master (FFV1 and FLAC in Matroska)
+    std::string target;             // where they go: the PNG folder or the video file
     std::vector<int64_t> at_ms;     // single frames instead of a range
     int32_t jobs = 1;               // chunk processes
     int32_t threads = 0;            // PNG threads; 0: one per core
@@ -36,15 +37,15 @@ struct cParsedOptions {
     std::string error;  // one line saying what is wrong; empty when the command line is usable
 };
 
-// Reads "--name value" and "--name=value" forms. Numbers are whole, non-negative decimals.
+// Reads "--name value" and "--name=value" forms of the options in the table of --help. Numbers
+// are whole, non-negative decimals.
 cParsedOptions parse_capture_options(const std::vector<std::string>& args);
 
 // "democapture join OUTPUT CHUNK...": the chunks, in any order, and where the whole goes.
 struct cJoinOptions {
     std::string show_dir;           // the music of a joined video; empty: the show beside the tool
-    std::string out_dir;
-    std::string video_file;
-    std::string master_file;
+    eOutput output = eOutput::none;
+    std::string target;             // the PNG folder or the video file
     std::vector<std::string> chunks;
     bool help = false;
 };

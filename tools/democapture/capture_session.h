@@ -11,6 +11,7 @@
 #include "tools/democapture/capture_manifest.h"
 #include "tools/democapture/capture_options.h"
 #include "tools/democapture/frame_layout.h"
+#include "tools/democapture/output_kind.h"
 
 // One rendered frame: its music time, its frame of the grid (-1 for single frames), and the
 // file it goes to (empty: rendered, not kept).
@@ -22,9 +23,8 @@ struct cCaptureStep {
 
 struct cCapturePlan {
     std::string show_dir;        // absolute
-    std::string out_dir;         // absolute; PNG output
-    std::string video_file;      // absolute; H.264 output ...
-    std::string master_file;     // ... or the lossless master
+    eOutput output = eOutput::none;
+    std::string target;          // absolute; the PNG folder or the video file
     std::string target_partial;  // the reserved temporary name a video is written under
     int target_slot = -1;        // its hold in partial_files
     std::string work_folder;     // the H.264 segments; held by the capture while it runs
@@ -50,7 +50,9 @@ std::vector<cCaptureStep> range_steps(int64_t from_ms, int64_t to_ms, int32_t fp
 // the time is a frame of it).
 std::vector<cCaptureStep> single_steps(const std::vector<int64_t>& times_ms, int32_t fps);
 
-// Runs the plan; returns the process status (0 done, 1 failed, 2 a size the GL cannot hold or a
-// frame past the end of the music).
-// The current directory becomes the show directory.
+// Runs the plan in three steps (prepare: the show started and the output opened; the range
+// rendered and the output completed; finish: the output put in place and the report), and says
+// why on the first that fails. Returns the process status (0 done, 1 failed, 2 a size the GL
+// cannot hold or a frame past the end of the music). The current directory becomes the show
+// directory.
 int run_capture(cCapturePlan& plan);

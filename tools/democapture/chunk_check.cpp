@@ -20,6 +20,7 @@
 
 #include "tools/democapture/capture_config.h"
 #include "tools/democapture/capture_options.h"
+#include "tools/democapture/output_kind.h"
 #include "tools/democapture/video_encoder.h"
 
 using namespace capture_config;
@@ -192,6 +193,6 @@ std::string first_complaint(const std::string& output) {
 
 bool check_chunk(const std::string& path, const cRangeManifest& manifest, std::string& error, eChunkCheck depth) {
     const bool decode = depth == eChunkCheck::decode;
-    if (manifest.output == "png") return check_png_folder(path, manifest, decode, error);
+    if (output_in_record(manifest.output) == eOutput::png) return check_png_folder(path, manifest, decode, error);
     return check_video(path, manifest, decode, error);
 }

@@ -63,13 +63,12 @@ int join_main(const std::vector<std::string>& args) {
     const cJoinOptions& o = parsed.options;
     cJoinPlan plan;
     plan.show_dir = o.show_dir.empty() ? default_show_directory() : absolute_from_here(o.show_dir);
-    if (o.out_dir.empty()) {
+    if (output_kind(o.output).sound) {
         std::string error;
         if (!check_show_directory(plan.show_dir, error)) return refuse("join: " + error);
     }
-    plan.out_dir = o.out_dir.empty() ? "" : absolute_from_here(o.out_dir);
-    plan.video_file = o.video_file.empty() ? "" : absolute_from_here(o.video_file);
-    plan.master_file = o.master_file.empty() ? "" : absolute_from_here(o.master_file);
+    plan.output = o.output;
+    plan.target = absolute_from_here(o.target);
     plan.chunks = o.chunks;
     return run_join(plan);
 }
@@ -88,7 +87,8 @@ int capture_main(const std::vector<std::string>& args) {
     std::string error;
     if (!check_show_directory(plan.show_dir, error)) return refuse(error);
 
-    const bool png = !options.out_dir.empty(), h264 = !options.video_file.empty(), master = !options.master_file.empty();
+    const cOutputKind& kind = output_kind(options.output);
+    plan.output = options.output;
     plan.layout = frame_layout(options.width, options.height, options.supersample);
     plan.fps = options.fps;
     plan.crf = options.crf;
@@ -102,7 +102,7 @@ int capture_main(const std::vector<std::string>& args) {
         plan.steps = range_steps(options.from_ms, options.to_ms, options.fps);
         plan.is_range = true;
         cRangeManifest& m = plan.manifest;
-        m.output = png ? "png" : h264 ? "h264" : "ffv1";
+        m.output = kind.record_name;
         m.fps = options.fps;
         m.first_frame = grid_frame_at(options.from_ms, options.fps);
         m.frames = frame_count(options.from_ms, options.to_ms, options.fps);
@@ -111,28 +111,25 @@ int capture_main(const std::vector<std::string>& args) {
         m.width = options.width;
         m.height = options.height;
         m.supersample = options.supersample;
-        m.crf = h264 ? options.crf : -1;
+        m.crf = kind.quality ? options.crf : -1;
         if (!show_identity(plan.show_dir, m.show, error)) return fail(error);
         m.build = build_identity();
     }
     for (const char* program : {encoder_program, probe_program}) {
-        if ((h264 || master) && find_on_path(program).empty()) {
-            return fail(std::string("\"") + program + "\" was not found on the PATH; it is needed for " +
-                        (h264 ? "--video" : "--master"));
+        if (options.output != eOutput::none && !kind.folder && find_on_path(program).empty()) {
+            return fail(std::string("\"") + program + "\" was not found on the PATH; it is needed for " + kind.option);
         }
     }
 
-    if (png) options.out_dir = absolute_from_here(options.out_dir);
-    if (h264) options.video_file = absolute_from_here(options.video_file);
-    if (master) options.master_file = absolute_from_here(options.master_file);
+    if (options.output != eOutput::none) options.target = absolute_from_here(options.target);
     // Headless unless the caller chose a video driver: no display is needed.
     const char* driver = std::getenv("SDL_VIDEODRIVER");
     if (!driver || !*driver) ::setenv("SDL_VIDEODRIVER", "offscreen", 1);
 
     // A range into a folder of an earlier, longer one: its later frames must not stay.
-    if (png && plan.is_range) {
+    if (kind.folder && plan.is_range) {
         std::string note;
-        const ePlace place = clear_earlier_frames(options.out_dir, plan.manifest.frames, note, error);
+        const ePlace place = clear_earlier_frames(options.target, plan.manifest.frames, note, error);
         if (place != ePlace::usable) return place_status(place, error);
         if (!note.empty()) std::cout << "# note: democapture: " << note << std::endl;
     }
@@ -143,13 +140,12 @@ int capture_main(const std::vector<std::string>& args) {
     }
     // The output place is checked before anything is rendered, for --jobs too (whose join
     // writes it last).
-    if (png) {
-        plan.out_dir = options.out_dir;
-        const ePlace place = prepare_out_directory(plan.out_dir, error);
+    plan.target = options.target;
+    if (kind.folder) {
+        const ePlace place = prepare_out_directory(plan.target, error);
         if (place != ePlace::usable) return place_status(place, error);
-    } else if (h264 || master) {
-        (h264 ? plan.video_file : plan.master_file) = h264 ? options.video_file : options.master_file;
-        const ePlace place = prepare_video_target(h264 ? plan.video_file : plan.master_file, plan.target_partial, error);
+    } else if (options.output != eOutput::none) {
+        const ePlace place = prepare_video_target(plan.target, plan.target_partial, error);
         if (place != ePlace::usable) return place_status(place, error);
         plan.target_slot = partial_files::hold(plan.target_partial);
     }

@@ -56,13 +56,15 @@ TEST(CaptureOptions, both_value_forms_and_every_option_are_read) {
     EXPECT_EQ(p.options.from_ms, 1000);
     EXPECT_EQ(p.options.to_ms, 2000);
     EXPECT_EQ(p.options.fps, 24);
-    EXPECT_EQ(p.options.video_file, "v.mp4");
+    EXPECT_EQ(p.options.output, eOutput::h264);
+    EXPECT_EQ(p.options.target, "v.mp4");
     EXPECT_TRUE(p.options.stats);
 
     const cParsedOptions more = parse({"--master=m.mkv", "--size", "3840x2160", "--supersample=4", "--jobs", "3",
                                        "--threads", "5", "--to", "500"});
     ASSERT_EQ(more.error, "");
-    EXPECT_EQ(more.options.master_file, "m.mkv");
+    EXPECT_EQ(more.options.output, eOutput::master);
+    EXPECT_EQ(more.options.target, "m.mkv");
     EXPECT_EQ(more.options.width, 3840);
     EXPECT_EQ(more.options.height, 2160);
     EXPECT_EQ(more.options.supersample, 4);
@@ -156,7 +158,8 @@ TEST(CaptureOptions, an_odd_size_is_refused_for_h264_naming_the_even_sizes_besid
 TEST(CaptureOptions, join_takes_one_output_and_its_chunks_in_any_order) {
     const cParsedJoin j = parse_join_options({"--master", "all.mkv", "b.mkv", "a.mkv", "--show=/s"});
     ASSERT_EQ(j.error, "");
-    EXPECT_EQ(j.options.master_file, "all.mkv");
+    EXPECT_EQ(j.options.output, eOutput::master);
+    EXPECT_EQ(j.options.target, "all.mkv");
     EXPECT_EQ(j.options.show_dir, "/s");
     EXPECT_EQ(j.options.chunks, (std::vector<std::string>{"b.mkv", "a.mkv"}));
     for (const auto& bad : std::vector<std::vector<std::string>>{
