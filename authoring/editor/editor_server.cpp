@@ -52,8 +52,8 @@ public:
 class cEditorServerImpl final : public cEditorServer {
 public:
     cEditorServerImpl(iDevControl& dev, const cEditorOptions& options, const std::string& show_dir, std::string token)
-        : music_path_((std::filesystem::path(show_dir) / editor_config::music_path).string()),
-          session_(dev, show_dir, load_show_timeline(show_dir), hub_),
+        : music_path_((std::filesystem::path(show_dir) / options.music_path).string()),
+          session_(dev, show_dir, load_show_timeline(show_dir, options.show_end_ms), hub_),
           routes_(session_, hub_, dev, address_, peaks_),
           bridge_(dev, session_, hub_),
           gate_(gate_settings(options)),
@@ -158,6 +158,12 @@ void cEditorServerImpl::stop() {
 
 std::unique_ptr<cEditorServer> start_editor(const cEditorOptions& options, iDevControl& dev, const std::string& show_dir) {
     if (options.port == 0 && !options.any_free_port) return nullptr;
+    if (options.show_end_ms <= 0 || options.music_path.empty()) {
+        std::cerr << "## ERROR: the editor was started without the show's end or its music; the show goes on without "
+                     "the editor"
+                  << std::endl;
+        return nullptr;
+    }
     std::string token = make_editor_token();
     if (token.empty()) {
         std::cerr << "## ERROR: the editor could not read the system's random source for its token; the show goes on "

@@ -57,6 +57,8 @@ void run(const std::string& label, const std::string& source, const std::string&
     cEditorOptions options;
     options.any_free_port = true;
     options.announce = false;
+    options.show_end_ms = dev.show_end_ms();
+    options.music_path = "data/muzak/recut.mp3";
     std::unique_ptr<cEditorServer> editor = start_editor(options, dev.control(), show.path());
     if (!editor) {
         std::printf("%s: the editor did not start\n", label.c_str());

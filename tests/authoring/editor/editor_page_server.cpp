@@ -130,6 +130,8 @@ int main(int argc, char** argv) {
     cDevControlLoop dev(loop);
     cEditorOptions options;
     options.any_free_port = true;
+    options.show_end_ms = dev.show_end_ms();
+    options.music_path = "data/muzak/recut.mp3";
     std::unique_ptr<cEditorServer> editor = start_editor(options, dev.control(), argv[1]);
     if (!editor) return 1;
     int signal_number = 0;

@@ -44,6 +44,14 @@ const char* kTimeline =
     R"({"sections": [{"name": "intro", "start_beat": 0, "end_beat": 4},
                      {"name": "verse", "start_beat": 4, "end_beat": 300}]})";
 
+// The options every editor here starts with: what the player tells it of the show.
+cEditorOptions show_options() {
+    cEditorOptions options;
+    options.show_end_ms = 88250;
+    options.music_path = "data/muzak/recut.mp3";
+    return options;
+}
+
 // Every file of the show's sync folder with its bytes.
 std::map<std::string, std::string> sync_files(const cTempDir& show) {
     std::map<std::string, std::string> files;
@@ -67,7 +75,7 @@ protected:
         std::vector<int16_t> samples(44100, 0);
         for (int i = 22050; i < 22491; ++i) samples[static_cast<std::size_t>(i)] = i % 2 ? 20000 : -12000;
         show.write("data/muzak/recut.mp3", wav_bytes(44100, 1, samples));
-        cEditorOptions options;
+        cEditorOptions options = show_options();
         options.any_free_port = true;
         options.announce = false;
         editor = start_editor(options, dev.control(), show.path());
@@ -677,7 +685,7 @@ TEST_F(EditorServer, slow_clients_keep_no_page_out_miss_their_deadline_and_never
         EXPECT_EQ(slow.closed(), 12);
     }
     // However steadily the bytes come, the request must be whole within its deadline.
-    cEditorOptions options;
+    cEditorOptions options = show_options();
     options.any_free_port = true;
     options.announce = false;
     options.request_deadline_ms = 300;
@@ -719,7 +727,7 @@ TEST(EditorWaveform, is_asked_for_again_while_the_music_decodes_and_the_exit_doe
     std::filesystem::create_directories(show / "data/muzak");
     ASSERT_EQ(::mkfifo(music.c_str(), 0600), 0);
     cDevControlLoop dev;
-    cEditorOptions options;
+    cEditorOptions options = show_options();
     options.any_free_port = true;
     options.announce = false;
     std::unique_ptr<cEditorServer> editor = start_editor(options, dev.control(), show.path());
@@ -755,7 +763,7 @@ TEST(EditorStart, a_taken_port_gives_one_line_and_no_editor) {
     socklen_t length = sizeof address;
     ::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length);
     cDevControlLoop dev;
-    cEditorOptions options;
+    cEditorOptions options = show_options();
     options.port = ntohs(address.sin_port);
     cCaptureStream err(STDERR_FILENO), out(STDOUT_FILENO);
     std::unique_ptr<cEditorServer> editor = start_editor(options, dev.control(), show.path());
@@ -824,7 +832,7 @@ std::string full_disk_case(const cTempDir& show, bool& skipped) {
     auto before = sync_files(show);
 
     cDevControlLoop dev;
-    cEditorOptions options;
+    cEditorOptions options = show_options();
     options.any_free_port = true;
     options.announce = false;
     std::unique_ptr<cEditorServer> editor = start_editor(options, dev.control(), show.path());
