@@ -154,16 +154,20 @@ void cEditorServerImpl::stop() {
     requests_.stop();
 }
 
+// The player tells them; without the show's end every key would lie outside the show.
+bool has_show_facts(const cEditorOptions& options) {
+    if (options.show_end_ms > 0 && !options.music_path.empty()) return true;
+    std::cerr << "## ERROR: the editor was started without the show's end or its music; the show goes on without the "
+                 "editor"
+              << std::endl;
+    return false;
+}
+
 }  // namespace
 
 std::unique_ptr<cEditorServer> start_editor(const cEditorOptions& options, iDevControl& dev, const std::string& show_dir) {
     if (options.port == 0 && !options.any_free_port) return nullptr;
-    if (options.show_end_ms <= 0 || options.music_path.empty()) {
-        std::cerr << "## ERROR: the editor was started without the show's end or its music; the show goes on without "
-                     "the editor"
-                  << std::endl;
-        return nullptr;
-    }
+    if (!has_show_facts(options)) return nullptr;
     std::string token = make_editor_token();
     if (token.empty()) {
         std::cerr << "## ERROR: the editor could not read the system's random source for its token; the show goes on "
