@@ -166,20 +166,22 @@ private:
                 loop_end_ms_ = std::clamp<int64_t>(request.second_ms, 0, options_.show_end_ms);
                 loop_on_ = loop_end_ms_ > loop_start_ms_;
                 return true;
-            case cDevRequest::tracks: {
-                cParsedSource parsed = parse_track_source(request.text);
-                if (parsed.ok()) {
-                    control_.post({cDevEvent::tracks_reloaded, kSyncSourcePath, request.text});
-                } else {
-                    const cSourceProblem& p = parsed.problems.front();
-                    control_.post({cDevEvent::reload_failed, kSyncSourcePath,
-                                   "line " + std::to_string(p.line) + ":" + std::to_string(p.column) + ": " + p.message});
-                }
-                record("tracks", std::move(request.text));
-                return false;
-            }
+            case cDevRequest::tracks: take_tracks(std::move(request.text)); return false;
         }
         return false;
+    }
+
+    // Reported as the show reports a source it applied, or one the track compiler refused.
+    void take_tracks(std::string text) {
+        cParsedSource parsed = parse_track_source(text);
+        if (parsed.ok()) {
+            control_.post({cDevEvent::tracks_reloaded, kSyncSourcePath, text});
+        } else {
+            const cSourceProblem& p = parsed.problems.front();
+            control_.post({cDevEvent::reload_failed, kSyncSourcePath,
+                           "line " + std::to_string(p.line) + ":" + std::to_string(p.column) + ": " + p.message});
+        }
+        record("tracks", std::move(text));
     }
 
     void record(std::string text, std::string tracks) {
