@@ -38,6 +38,8 @@ public:
     // Once it returns, the listener is not called again, and no call of it is under way
     // (unless it is called from the listener itself, on the main thread).
     void unsubscribe(int id) override;
+    // The listeners subscribed now (for tests: a tool that stopped leaves none behind).
+    std::size_t listener_count() { std::lock_guard<std::mutex> guard(listeners_lock_); return listeners_.size(); }
 
     // ---- the main loop, between frames ----
     // The requests waiting, oldest first (at most one per kind: the last seek, the pause state

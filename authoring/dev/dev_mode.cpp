@@ -13,6 +13,7 @@
 #include "base/log/console.h"
 #include "host/app/av_offset.h"
 #include "host/app/demo_host.h"
+#include "host/show/host_constants.h"
 #include "authoring/dev/console_tee.h"
 #include "authoring/dev/dev_session.h"
 #include "authoring/dev/dev_signals.h"
@@ -93,6 +94,8 @@ void run_dev_mode(const cDevOptions& options) {
 
     cEditorOptions editor_options;
     editor_options.port = options.editor_port;
+    editor_options.show_end_ms = host_constants::show_end_ms;
+    editor_options.music_path = host_constants::music_path;
     g_editor = start_editor(editor_options, session->control(), ".").release();
     // Registered after the console tee's handler, so it runs before it: the editor's last
     // words still reach the terminal.

@@ -67,9 +67,8 @@ constexpr std::size_t history_shown = 50;
 // The waveform: minimum and maximum of every 5 ms of music, as signed bytes.
 constexpr int peak_buckets_per_second = 200;
 
-// The show: where its music and the music's timeline (sections) live, relative to the show
-// directory; four beats to the bar.
-constexpr const char* music_path = "data/muzak/recut.mp3";
+// The music's timeline (sections), written beside the music by the music generator, relative to
+// the show directory; four beats to the bar.
 constexpr const char* timeline_path = "data/muzak/recut.timeline.json";
 constexpr int beats_per_bar = 4;
 

@@ -1,5 +1,5 @@
 // Sections and the music's end from "data/muzak/recut.timeline.json" (written with the music
-// by tools/music/make_recut.py), the grid and the show's end from the host's constants.
+// by tools/music/make_recut.py), the grid from the sync code's constants, the show's end as given.
 // A missing or malformed file leaves the sections empty and says why in the note.
 #include "authoring/editor/show_timeline.h"
 
@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "host/show/host_constants.h"
 #include "authoring/editor/editor_config.h"
 #include "host/sync/sync_config.h"
 
@@ -20,12 +19,12 @@ int32_t row_of_ms(int64_t ms) {
 
 }  // namespace
 
-cShowTimeline load_show_timeline(const std::string& show_dir) {
+cShowTimeline load_show_timeline(const std::string& show_dir, int64_t show_end_ms) {
     cShowTimeline timeline;
     timeline.beats_per_minute = kSyncBeatsPerMinute;
     timeline.rows_per_beat = kSyncRowsPerBeatInt;
     timeline.beats_per_bar = editor_config::beats_per_bar;
-    timeline.show_end_ms = host_constants::show_end_ms;
+    timeline.show_end_ms = show_end_ms;
     timeline.last_row = row_of_ms(timeline.show_end_ms);
 
     std::string path = (std::filesystem::path(show_dir) / editor_config::timeline_path).string();

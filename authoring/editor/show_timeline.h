@@ -1,6 +1,6 @@
 // The show's time line as the editor draws it: the musical grid, the sections of the music
-// (from the timeline file the music generator writes beside the music), the show's end and
-// the last row a key may be put on. Reads one small JSON file; never writes.
+// (from the timeline file the music generator writes beside the music), the show's end (as the
+// player tells it) and the last row a key may be put on. Reads one small JSON file; never writes.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -24,6 +24,6 @@ struct cShowTimeline {
     std::string note;                     // why there are no sections, when there are none
 };
 
-cShowTimeline load_show_timeline(const std::string& show_dir);
+cShowTimeline load_show_timeline(const std::string& show_dir, int64_t show_end_ms);
 
 nlohmann::json timeline_json(const cShowTimeline& timeline);

@@ -44,6 +44,7 @@
 
 #include "gfx/context/gfx_context.h"
 #include "host/app/demo_host.h"
+#include "host/show/host_constants.h"
 #include "authoring/dev/dev_session.h"
 #include "authoring/editor/editor_server.h"
 #include "host/modules/module_manager.h"
@@ -273,6 +274,8 @@ std::string slow_clients_scenario(cDevSession& session) {
     cEditorOptions options;
     options.any_free_port = true;
     options.announce = false;
+    options.show_end_ms = host_constants::show_end_ms;
+    options.music_path = host_constants::music_path;
     std::unique_ptr<cEditorServer> editor = start_editor(options, session.control(), ".");
     if (!editor) return "  slow clients: the editor did not start\n";
     const int port = editor->port();

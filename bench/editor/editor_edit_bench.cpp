@@ -1,9 +1,10 @@
 // The editor's edit latency on this machine: from an edit sent to the editor's server to its
 // answer, which comes once the source is safely on disk (written, flushed, renamed, compiled
-// into the track files), and to the moment the show is handed the new tracks. Uses the real
-// server over a copy of the show's source and over a large one (20 tracks of 1,000 keys), with
-// the stand-in for the player's development mode. Prints median and worst of many edits, and
-// the time the disk alone takes for the safe replacement of the source.
+// into the track files), and to the moment the show takes the new tracks. Uses the real server
+// over a copy of the show's source and over a large one (20 tracks of 1,000 keys), driving the
+// development mode's real control surface, answered by a loop that turns every millisecond (the
+// show's turns once a frame: add up to a frame for it). Prints median and worst of many edits,
+// and the time the disk alone takes for the safe replacement of the source.
 //   editor_edit_bench [EDITS]      (default 200)
 #include <httplib.h>
 
@@ -17,7 +18,7 @@
 
 #include "authoring/editor/editor_server.h"
 #include "authoring/editor/source_file.h"
-#include "support/dev_control_standin.h"
+#include "support/dev_control_loop.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -50,11 +51,15 @@ void report(const char* what, std::vector<double> ms) {
 void run(const std::string& label, const std::string& source, const std::string& track, int row, int edits) {
     cTempDir show;
     show.write("data/sync/show.tracks", source);
-    cDevControlStandIn dev;
+    cDevLoopOptions loop;
+    loop.frame = std::chrono::milliseconds(1);
+    cDevControlLoop dev(loop);
     cEditorOptions options;
     options.any_free_port = true;
     options.announce = false;
-    std::unique_ptr<cEditorServer> editor = start_editor(options, dev, show.path());
+    options.show_end_ms = dev.show_end_ms();
+    options.music_path = "data/muzak/recut.mp3";
+    std::unique_ptr<cEditorServer> editor = start_editor(options, dev.control(), show.path());
     if (!editor) {
         std::printf("%s: the editor did not start\n", label.c_str());
         return;
@@ -78,7 +83,7 @@ void run(const std::string& label, const std::string& source, const std::string&
             return;
         }
         version = nlohmann::json::parse(res->body)["version"].get<uint64_t>();
-        if (dev.request_count() != asked + 1) {
+        if (!dev.wait_for_requests(asked + 1) || dev.request_count() != asked + 1) {
             std::printf("%s: the show was not handed the tracks\n", label.c_str());
             return;
         }
@@ -97,7 +102,7 @@ void run(const std::string& label, const std::string& source, const std::string&
     }
     std::printf("%s (%zu bytes, %d edits)\n", label.c_str(), source.size(), edits);
     report("edit sent -> source on disk, tracks compiled", on_disk);
-    report("edit sent -> tracks handed to the show", to_show);
+    report("edit sent -> tracks taken by the show", to_show);
     report("of which the disk: replacing the source alone", durable);
 }
 

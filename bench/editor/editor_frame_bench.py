@@ -78,7 +78,7 @@ def run(program, seconds, title, flags):
 def main():
     build = sys.argv[1]
     seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 5
-    program = os.path.join(build, "tests", "host", "editor", "editor_page_server")
+    program = os.path.join(build, "tests", "authoring", "editor", "editor_page_server")
     print("editor page frame time (target: median under 16 ms)")
     run(program, seconds, "at the display's rate (60 Hz)", ())
     run(program, seconds, "frame rate limit lifted", ("--disable-frame-rate-limit", "--disable-gpu-vsync"))

@@ -1,9 +1,9 @@
 """The editor page in a real browser: headless Chromium driven by Selenium, serving the page from
-editor_page_server (the editor's real server over a copy of the show's data, with the stand-in
-for the player's development mode) or from the real player in development mode over a show of
-the probe module. Shared by the browser tests and the editor's benchmarks.
-Needs Debian's python3-selenium, chromium and chromium-driver; the machine's network may be
-closed, so Chromium is kept from reaching out."""
+editor_page_server (the editor's real server over a copy of the show's data, driving the
+development mode's real control surface answered by a frame loop of the test's own) or from the
+real player in development mode over a show of the probe module. Shared by the browser tests and
+the editor's benchmarks. Needs Debian's python3-selenium, chromium and chromium-driver; the
+machine's network may be closed, so Chromium is kept from reaching out."""
 import math
 import os
 import queue
@@ -50,7 +50,7 @@ class PageServer:
             self.lines.put(line.rstrip("\n"))
 
     def wait_request(self, predicate, timeout=10):
-        """The first request line (after '# stand-in: ') that satisfies predicate, or None."""
+        """The first request line the show took (after '# show: ') that satisfies predicate, or None."""
         deadline = time.time() + timeout
         while time.time() < deadline:
             for r in self.requests:
@@ -61,8 +61,8 @@ class PageServer:
                 line = self.lines.get(timeout=0.1)
             except queue.Empty:
                 continue
-            if line.startswith("# stand-in: "):
-                self.requests.append(line[len("# stand-in: "):])
+            if line.startswith("# show: "):
+                self.requests.append(line[len("# show: "):])
         return None
 
     def stop(self):

@@ -1,12 +1,12 @@
-// The editor's real server over a show folder, driven by the stand-in for the player's
-// development mode, for the browser test and the browser benchmark (the real player is not
-// run there). Prints the editor's address line, then one "# stand-in: ..." line for every
-// request the editor makes of the show; runs until SIGTERM or SIGINT.
+// The editor's real server over a show folder, driving the development mode's real control
+// surface answered by the test's own frame loop, for the browser test and the browser
+// benchmark (the real player is not run there). Prints the editor's address line, then one
+// "# show: ..." line for every request the show takes from the editor; runs until SIGTERM or
+// SIGINT.
 //
 //   editor_page_server SHOW_DIR [--play]   serve the show in SHOW_DIR (--play: the clock runs)
 //   editor_page_server curves              print the player's values for the curve test as JSON
 #include <signal.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -19,14 +19,10 @@
 #include "host/sync/sync_device.h"
 #include "host/sync/sync_track.h"
 #include "host/sync/track_file.h"
-#include "support/dev_control_standin.h"
+#include "support/dev_control_loop.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-volatile sig_atomic_t g_stop = 0;
-
-void on_signal(int) { g_stop = 1; }
 
 // JSON has no infinities or NaN: they travel as the browser's own names for them.
 nlohmann::json number(double value) {
@@ -121,14 +117,24 @@ int main(int argc, char** argv) {
         std::cerr << "usage: editor_page_server SHOW_DIR [--play] | curves" << std::endl;
         return 2;
     }
-    ::signal(SIGTERM, on_signal);
-    ::signal(SIGINT, on_signal);
-    cDevControlStandIn dev(88250, true);
-    if (argc == 3) dev.set_playing(true);
+    // Blocked before any thread starts, so every thread inherits the mask and the signal waits
+    // for sigwait below.
+    sigset_t ending;
+    sigemptyset(&ending);
+    sigaddset(&ending, SIGTERM);
+    sigaddset(&ending, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    cDevLoopOptions loop;
+    loop.playing = argc == 3;
+    loop.echo = true;
+    cDevControlLoop dev(loop);
     cEditorOptions options;
     options.any_free_port = true;
-    std::unique_ptr<cEditorServer> editor = start_editor(options, dev, argv[1]);
+    options.show_end_ms = dev.show_end_ms();
+    options.music_path = "data/muzak/recut.mp3";
+    std::unique_ptr<cEditorServer> editor = start_editor(options, dev.control(), argv[1]);
     if (!editor) return 1;
-    while (!g_stop) ::usleep(50 * 1000);
+    int signal_number = 0;
+    sigwait(&ending, &signal_number);
     return 0;
 }

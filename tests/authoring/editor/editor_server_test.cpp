@@ -1,7 +1,7 @@
 // The editor's HTTP and push interface against a real server on the loopback interface, over a
 // show folder of its own: state, edits, versions, undo, refusals, security, the event stream.
-// The player's development mode is played by a stand-in (tests/support/dev_control_standin.h)
-// that records what the editor asks of it.
+// The editor drives the development mode's real control surface, answered by a frame loop of the
+// test's own (tests/support/dev_control_loop.h) that records what the editor asked of the show.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -32,7 +32,7 @@
 #include "host/sync/track_compile.h"
 #include "host/sync/track_file.h"
 #include "support/capture_stream.h"
-#include "support/dev_control_standin.h"
+#include "support/dev_control_loop.h"
 #include "support/temp_dir.h"
 #include "editor_test_source.h"
 
@@ -43,6 +43,14 @@ using nlohmann::json;
 const char* kTimeline =
     R"({"sections": [{"name": "intro", "start_beat": 0, "end_beat": 4},
                      {"name": "verse", "start_beat": 4, "end_beat": 300}]})";
+
+// The options every editor here starts with: what the player tells it of the show.
+cEditorOptions show_options() {
+    cEditorOptions options;
+    options.show_end_ms = 88250;
+    options.music_path = "data/muzak/recut.mp3";
+    return options;
+}
 
 // Every file of the show's sync folder with its bytes.
 std::map<std::string, std::string> sync_files(const cTempDir& show) {
@@ -56,7 +64,7 @@ std::map<std::string, std::string> sync_files(const cTempDir& show) {
 class EditorServer : public ::testing::Test {
 protected:
     cTempDir show;
-    cDevControlStandIn dev;
+    cDevControlLoop dev;
     std::unique_ptr<cEditorServer> editor;
     std::unique_ptr<httplib::Client> client;
 
@@ -67,10 +75,10 @@ protected:
         std::vector<int16_t> samples(44100, 0);
         for (int i = 22050; i < 22491; ++i) samples[static_cast<std::size_t>(i)] = i % 2 ? 20000 : -12000;
         show.write("data/muzak/recut.mp3", wav_bytes(44100, 1, samples));
-        cEditorOptions options;
+        cEditorOptions options = show_options();
         options.any_free_port = true;
         options.announce = false;
-        editor = start_editor(options, dev, show.path());
+        editor = start_editor(options, dev.control(), show.path());
         ASSERT_TRUE(editor);
         client = std::make_unique<httplib::Client>("127.0.0.1", editor->port());
         client->set_read_timeout(10);
@@ -639,10 +647,14 @@ TEST_F(EditorServer, a_save_in_place_is_taken_only_when_whole_and_a_change_meanw
 
 TEST_F(EditorServer, seek_pause_and_loop_reach_the_show_and_its_state_comes_back) {
     cStreamReader page(editor->port(), editor->token());
-    EXPECT_EQ(post("seek", {{"ms", 12345}})->status, 200);
-    EXPECT_EQ(post("pause", {{"toggle", true}})->status, 200);
-    EXPECT_EQ(post("pause", {{"paused", true}})->status, 200);
-    EXPECT_EQ(post("loop", {{"start_ms", 1000}, {"end_ms", 3000}})->status, 200);
+    // One at a time, each taken by the show before the next: within one frame the show's queue
+    // keeps only the last of requests that supersede each other (a pause after a toggle).
+    for (const auto& [verb, body] : std::vector<std::pair<std::string, json>>{
+             {"seek", {{"ms", 12345}}}, {"pause", {{"toggle", true}}}, {"pause", {{"paused", true}}},
+             {"loop", {{"start_ms", 1000}, {"end_ms", 3000}}}}) {
+        EXPECT_EQ(post(verb, body)->status, 200) << verb;
+        dev.settle();
+    }
     EXPECT_EQ(post("seek", {{"ms", "soon"}})->status, 400);
     EXPECT_EQ(post("seek", {{"ms", 1.5}})->status, 400);
     EXPECT_EQ(post("pause", json::object())->status, 400);
@@ -673,11 +685,11 @@ TEST_F(EditorServer, slow_clients_keep_no_page_out_miss_their_deadline_and_never
         EXPECT_EQ(slow.closed(), 12);
     }
     // However steadily the bytes come, the request must be whole within its deadline.
-    cEditorOptions options;
+    cEditorOptions options = show_options();
     options.any_free_port = true;
     options.announce = false;
     options.request_deadline_ms = 300;
-    std::unique_ptr<cEditorServer> strict = start_editor(options, dev, show.path());
+    std::unique_ptr<cEditorServer> strict = start_editor(options, dev.control(), show.path());
     ASSERT_TRUE(strict);
     cSlowClients slow(strict->port(), 1);
     for (int i = 0; i < 400 && slow.closed() < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -702,6 +714,9 @@ TEST_F(EditorServer, a_page_beyond_the_eighth_replaces_the_oldest_which_is_told_
     EXPECT_EQ(newest.events("state", 2).size(), 2u);
     EXPECT_EQ(pages[1]->events("state", 2).size(), 2u);
     EXPECT_EQ(pages[0]->events("state", 2, std::chrono::milliseconds(300)).size(), 1u);
+    // The editor stops with its pages open, and leaves nothing of it listening to the show.
+    editor.reset();
+    EXPECT_EQ(dev.listener_count(), 0u);
 }
 
 TEST(EditorWaveform, is_asked_for_again_while_the_music_decodes_and_the_exit_does_not_wait_for_the_decoder) {
@@ -711,11 +726,11 @@ TEST(EditorWaveform, is_asked_for_again_while_the_music_decodes_and_the_exit_doe
     const std::string music = show / "data/muzak/recut.mp3";
     std::filesystem::create_directories(show / "data/muzak");
     ASSERT_EQ(::mkfifo(music.c_str(), 0600), 0);
-    cDevControlStandIn dev;
-    cEditorOptions options;
+    cDevControlLoop dev;
+    cEditorOptions options = show_options();
     options.any_free_port = true;
     options.announce = false;
-    std::unique_ptr<cEditorServer> editor = start_editor(options, dev, show.path());
+    std::unique_ptr<cEditorServer> editor = start_editor(options, dev.control(), show.path());
     ASSERT_TRUE(editor);
     httplib::Client client("127.0.0.1", editor->port());
     client.set_read_timeout(10);
@@ -747,25 +762,25 @@ TEST(EditorStart, a_taken_port_gives_one_line_and_no_editor) {
     ASSERT_EQ(::listen(taken, 1), 0);
     socklen_t length = sizeof address;
     ::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length);
-    cDevControlStandIn dev;
-    cEditorOptions options;
+    cDevControlLoop dev;
+    cEditorOptions options = show_options();
     options.port = ntohs(address.sin_port);
     cCaptureStream err(STDERR_FILENO), out(STDOUT_FILENO);
-    std::unique_ptr<cEditorServer> editor = start_editor(options, dev, show.path());
+    std::unique_ptr<cEditorServer> editor = start_editor(options, dev.control(), show.path());
     std::string said = err.stop(), printed = out.stop();
     ::close(taken);
     EXPECT_FALSE(editor);
     EXPECT_EQ(said, "# WARNING: the editor is off: 127.0.0.1:" + std::to_string(options.port) +
                         " is taken by another program (choose another with --editor-port N); the show goes on without it\n");
     EXPECT_EQ(printed, "");
-    EXPECT_EQ(dev.listener_count(), 0);
+    EXPECT_EQ(dev.listener_count(), 0u);
 
     // Port 0 is no editor, without a word; a free port prints the one address line.
     options.port = 0;
-    EXPECT_FALSE(start_editor(options, dev, show.path()));
+    EXPECT_FALSE(start_editor(options, dev.control(), show.path()));
     options.any_free_port = true;
     cCaptureStream announced(STDOUT_FILENO);
-    editor = start_editor(options, dev, show.path());
+    editor = start_editor(options, dev.control(), show.path());
     ASSERT_TRUE(editor);
     EXPECT_EQ(announced.stop(), "# editor: http://127.0.0.1:" + std::to_string(editor->port()) + "/?token=" + editor->token() + "\n");
     EXPECT_EQ(editor->token().size(), 32u);
@@ -816,11 +831,11 @@ std::string full_disk_case(const cTempDir& show, bool& skipped) {
     expect(write_compiled_tracks(parse_track_source(kSource), sync).ok, "the track files were not compiled");
     auto before = sync_files(show);
 
-    cDevControlStandIn dev;
-    cEditorOptions options;
+    cDevControlLoop dev;
+    cEditorOptions options = show_options();
     options.any_free_port = true;
     options.announce = false;
-    std::unique_ptr<cEditorServer> editor = start_editor(options, dev, show.path());
+    std::unique_ptr<cEditorServer> editor = start_editor(options, dev.control(), show.path());
     if (!editor) return "no editor";
     httplib::Client client("127.0.0.1", editor->port());
     client.set_default_headers({{"X-Editor-Token", editor->token()}});
@@ -841,7 +856,7 @@ std::string full_disk_case(const cTempDir& show, bool& skipped) {
     auto after = sync_files(show);
     after.erase("filler");
     expect(after == before, "the files of the sync folder changed (or temporaries were left)");
-    expect(dev.request_count() == 0, "the show was handed the tracks");
+    expect(dev.requests().empty(), "the show was handed the tracks");
 
     // With room again, the same edit goes through.
     ::unlink(filler.c_str());
