@@ -7,9 +7,10 @@
 #                               every symbol resolved at link time (-Wl,--no-undefined)
 #   show/data/...               the files of DATA, copied; every "*.tracks" file of it compiled
 #                               into "_NAME.track" files by the kit's synctool instead
-# With -DDEMOPLAYER_SHOW_DIR=<a show folder>, every build also puts them into that show, the
-# data first and the module last, each file whole (written beside it, then renamed), so that a
-# running `demoplayer --dev` reloads the module with its data in place.
+# With -DDEMOPLAYER_SHOW_DIR=<a show folder>, every build also puts what differs from that show
+# into it, the data first and the module last, each file whole (written beside it, then
+# renamed), so that a running `demoplayer --dev` reloads the module with its data in place. A
+# show's file changed since the build put it there is never overwritten (the build fails).
 # `cmake --install <build> --prefix <a show folder>` installs the same files there.
 set(_demoplayer_kit_dir "${CMAKE_CURRENT_LIST_DIR}")
 set(DEMOPLAYER_SHOW_DIR "" CACHE PATH "A show folder that every build of the scenes goes into (for demoplayer --dev)")
@@ -77,9 +78,12 @@ function(demoplayer_add_scene)
   endif()
 
   if(DEMOPLAYER_SHOW_DIR)
-    add_custom_command(TARGET ${target} POST_BUILD
+    # At every build, also one that rebuilt nothing: what differs from the show is put there.
+    add_custom_target(${target}_into_show ALL
       COMMAND ${CMAKE_COMMAND} "-DFROM=${show}" "-DTO=${DEMOPLAYER_SHOW_DIR}" "-DMODULE=bin/${target}.so"
+              "-DRECORD=${CMAKE_CURRENT_BINARY_DIR}/${target}_in_show.txt"
               -P "${_demoplayer_kit_dir}/demoplayer_into_show.cmake"
       VERBATIM)
+    add_dependencies(${target}_into_show ${target})
   endif()
 endfunction()
