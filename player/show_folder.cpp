@@ -120,8 +120,9 @@ cShowPlaces enter_show_folder() {
         } else {
             // Without a place to write, the reports stay on the terminal and modules cannot be copied.
             places.log_directory.clear();
-            std::cerr << "# WARNING: the show's folder \"" << places.show_directory << "\" is read-only and the state folder \""
-                      << state << "\" cannot be made (" << reason << "); reports stay on this terminal" << std::endl;
+            std::cerr << "# WARNING: the show's folder \"" << places.show_directory << "\" is read-only and "
+                      << (state.empty() ? std::string("there is no state folder") : "the state folder \"" + state + "\" cannot be made")
+                      << " (" << reason << "); reports stay on this terminal" << std::endl;
         }
     }
     // The module manager copies into the cache and does not make it: a show as unpacked has none.
