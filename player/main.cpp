@@ -1,7 +1,8 @@
 // The process entry of demoplayer: the command line, then logs, working directory, start-up,
-// loop, exit. Without arguments it is the show as it ships; "--dev" starts the development
-// mode instead; anything else gets the usage line and status 2, except the development mode's
-// own trial of a module library (never shown in the usage).
+// loop, exit. Without arguments it is the show as it ships, full screen; "--windowed" plays it
+// in a window; "--dev" starts the development mode instead; anything else gets the usage line
+// and status 2, except the development mode's own trial of a module library (never shown in
+// the usage). The show is the folder above the program's own, wherever it was started from.
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -10,12 +11,12 @@
 #include "host/app/av_offset.h"
 #include "host/app/demo_host.h"
 #include "base/files/file_utils.h"
-#include "base/log/console.h"
 #include "authoring/dev/dev_mode.h"
 #include "authoring/dev/dev_options.h"
 #include "host/modules/library_trial.h"
 #include "host/modules/module_config.h"
 #include "host/modules/module_input.h"
+#include "player/show_folder.h"
 
 int main(int argc, char** argv) {
     // The development mode's trial of a rebuilt module library, in a process of its own.
@@ -26,16 +27,21 @@ int main(int argc, char** argv) {
         std::cerr << "demoplayer: " << reason << "; usage: " << dev_config::kUsage << std::endl;
         return 2;
     }
+    // show/bin/, wherever the player was started from.
+    enter_program_directory();
     if (options.dev) run_dev_mode(options.dev_options);
 
-    redirect_console();
-    // The player starts in show/bin/; every relative path of the show resolves against show/.
-    set_current_directory("..");
+    // Logs in show/bin/ (or the state directory of a read-only show); every relative path of
+    // the show resolves against show/.
+    const cShowPlaces places = enter_show_folder();
     std::cout << "cwd: " << current_directory() << std::endl;
 
     // Lives until the process ends: nothing of the show is torn down before exit.
     auto* host = new cDemoHost();
-    host->start_up();
+    cStartupOptions startup;
+    startup.fullscreen = !options.windowed;
+    startup.module_cache_directory = places.module_cache_directory;
+    host->start_up(startup);
     host->input->set_av_offset_ms(av_offset_from_environment());
     host->main_loop();
 

@@ -9,7 +9,8 @@ namespace dev_config {
 constexpr const char* kDevOption = "--dev";
 constexpr const char* kEditorPortOption = "--editor-port";
 constexpr int32_t kDefaultEditorPort = 8917;
-constexpr const char* kUsage = "demoplayer [--dev [--editor-port N]]";
+constexpr const char* kWindowedOption = "--windowed";
+constexpr const char* kUsage = "demoplayer [--dev [--editor-port N]] [--windowed]";
 
 // ---- transport ----
 constexpr double kBeatsPerBar = 4.0;

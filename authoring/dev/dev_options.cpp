@@ -31,6 +31,14 @@ bool parse_player_options(const std::vector<std::string>& args, cPlayerOptions& 
             options.dev = true;
             continue;
         }
+        if (arg == kWindowedOption) {
+            if (options.windowed) {
+                reason = std::string(kWindowedOption) + " given twice";
+                return false;
+            }
+            options.windowed = true;  // the development mode's window is one already
+            continue;
+        }
         std::string value;
         if (arg == kEditorPortOption) {
             if (i + 1 >= args.size()) {

@@ -1,4 +1,5 @@
-// The player's command line: nothing (the show as it ships), or "--dev" with its own options.
+// The player's command line: nothing (the show as it ships), "--windowed" (the same in a
+// window), or "--dev" with its own options.
 // Parsing only; never prints, never reads the environment.
 #pragma once
 #include <cstdint>
@@ -17,10 +18,11 @@ struct cDevOptions {
 
 struct cPlayerOptions {
     bool dev = false;
+    bool windowed = false;  // the release player in a window instead of full screen
     cDevOptions dev_options;
 };
 
 // "--dev", "--editor-port N" and "--editor-port=N" (N a whole number from 0 to 65535, only
-// together with --dev), each at most once, in any order. False, with the reason in words, for
-// anything else; options is then unspecified.
+// together with --dev), and "--windowed", each at most once, in any order. False, with the
+// reason in words, for anything else; options is then unspecified.
 bool parse_player_options(const std::vector<std::string>& args, cPlayerOptions& options, std::string& reason);

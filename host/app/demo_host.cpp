@@ -43,7 +43,7 @@ void cDemoHost::start_up(const cStartupOptions& options) {
     input = new cModuleInput(gfx, sync, &sound);
 
     // 6. and 7.
-    modules = new cModuleManager(absolute_path(module_directory), absolute_path(module_cache_directory),
+    modules = new cModuleManager(absolute_path(module_directory), absolute_path(options.module_cache_directory),
                                  module_pattern);
     modules->load_all();
 

@@ -4,6 +4,7 @@
 // The host's objects are made once and never destroyed: the end of the process releases them.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "gfx/window/window.h"
 #include "host/show/host_constants.h"
@@ -25,6 +26,9 @@ struct cStartupOptions {
     // renders at the size it writes, and every screen-relative render target follows it.
     int32_t width = host_constants::window_width;
     int32_t height = host_constants::window_height;
+    // Where the modules are copied to and loaded from: the show's own, or another folder of a
+    // show that cannot write its own (relative paths resolve against the show).
+    std::string module_cache_directory = host_constants::module_cache_directory;
 };
 
 class cDemoHost {

@@ -29,7 +29,7 @@ PLAYER = AUTHORING | {"player"}
 TOOLS = RUNTIME  # a tool is a program over the runtime; it never reaches the authoring side
 SOURCE_TREE = PLAYER | {"modules"}
 TEST_SUPPORT = SOURCE_TREE | {"tests/support"}
-ALL_TOOLS = {"tools/democapture", "tools/synctool", "tools/objinfo", "tools"}
+ALL_TOOLS = {"tools/democapture", "tools/synctool", "tools/objinfo", "tools/new_scene", "tools"}
 
 UNITS = {
     "base": BASE - {"contract"},
@@ -53,6 +53,9 @@ UNITS = {
     "tools/synctool": TOOLS | {"tools/synctool"},
     "tools/objinfo": TOOLS | {"tools/objinfo"},
     "tools": TOOLS | {"tools"},
+    # The template a new scene is made from is built outside this tree, against the kit's
+    # contract alone.
+    "tools/new_scene": {"contract", "tools/new_scene"},
     # The tests' shared helpers sit below every test; tests and benchmarks are the top, and
     # nothing includes a benchmark.
     "tests/support": TEST_SUPPORT,

@@ -14,6 +14,7 @@ TEST(player_options, dev_mode_and_its_editor_port_are_taken_and_everything_else_
         std::vector<std::string> args;
         bool dev;
         int32_t port;
+        bool windowed = false;
     };
     const cAccepted accepted[] = {
         {{}, false, 8917},
@@ -21,6 +22,8 @@ TEST(player_options, dev_mode_and_its_editor_port_are_taken_and_everything_else_
         {{"--dev", "--editor-port", "9000"}, true, 9000},
         {{"--editor-port", "0", "--dev"}, true, 0},
         {{"--dev", "--editor-port=65535"}, true, 65535},
+        {{"--windowed"}, false, 8917, true},
+        {{"--windowed", "--dev"}, true, 8917, true},
     };
     for (const cAccepted& a : accepted) {
         cPlayerOptions options;
@@ -28,6 +31,7 @@ TEST(player_options, dev_mode_and_its_editor_port_are_taken_and_everything_else_
         ASSERT_TRUE(parse_player_options(a.args, options, reason)) << reason;
         EXPECT_EQ(options.dev, a.dev);
         EXPECT_EQ(options.dev_options.editor_port, a.port);
+        EXPECT_EQ(options.windowed, a.windowed);
     }
     const std::vector<std::vector<std::string>> refused = {
         {"--Dev"},
@@ -42,6 +46,8 @@ TEST(player_options, dev_mode_and_its_editor_port_are_taken_and_everything_else_
         {"--dev", "--editor-port", ""},
         {"--dev", "--editor-port=", "--dev"},
         {"--dev", "--editor-port", "1", "--editor-port", "2"},
+        {"--windowed", "--windowed"},
+        {"--window"},
     };
     for (const auto& args : refused) {
         cPlayerOptions options;
