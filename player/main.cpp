@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
         std::cerr << "demoplayer: " << reason << "; usage: " << dev_config::kUsage << std::endl;
         return 2;
     }
-    if (options.dev) run_dev_mode(options.dev_options);
+    if (options.dev) return run_dev_mode(options.dev_options);
 
     redirect_console();
     // The player starts in show/bin/; every relative path of the show resolves against show/.
