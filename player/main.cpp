@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     }
     // show/bin/, wherever the player was started from.
     enter_program_directory();
-    if (options.dev) run_dev_mode(options.dev_options);
+    if (options.dev) return run_dev_mode(options.dev_options);
 
     // Logs in show/bin/ (or the state directory of a read-only show); every relative path of
     // the show resolves against show/.

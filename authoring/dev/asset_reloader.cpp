@@ -1,11 +1,10 @@
-// Shader, image and model reloads over the graphics context's stores, with their console
-// lines (the stores write the compiler's and loader's own), and the bursts that gather them.
-// Information to standard output, problems to standard error.
+// Shader, image and model reloads over the graphics context's stores, with the console lines
+// of their outcomes (the stores write the compiler's and loader's own at once), and the bursts
+// that gather them. Prints nothing itself.
 #include "authoring/dev/asset_reloader.h"
 
 #include <algorithm>
 #include <filesystem>
-#include <iostream>
 
 #include "base/files/file_utils.h"
 #include "gfx/context/gfx_context.h"
@@ -38,8 +37,21 @@ std::string counted(size_t count, const char* one, const char* several) {
 }
 
 cReloadOutcome texture_not_reloaded(const std::string& path, const std::string& error) {
-    std::cerr << "## ERROR: \"" << path << "\" was not reloaded: " << error << "; the texture keeps its pixels" << std::endl;
-    return cReloadOutcome{false, path, error};
+    return cReloadOutcome{false, path, error}.problem("## ERROR: \"" + path + "\" was not reloaded: " + error +
+                                                      "; the texture keeps its pixels");
+}
+
+std::string reloaded_line(const std::string& path) { return "# note: reloaded \"" + path + "\""; }
+
+// A shader file whose programs were rebuilt, or some of which kept their previous version.
+cReloadOutcome shader_outcome(const std::string& path, const std::vector<std::string>& rebuilt,
+                              const std::vector<std::string>& kept, const std::string& error_log) {
+    if (!kept.empty()) {
+        return cReloadOutcome{false, path, first_line_of(error_log)}.problem(
+            "## ERROR: \"" + path + "\" did not build; " + joined(kept) +
+            (kept.size() == 1 ? " keeps its" : " keep their") + " previous version");
+    }
+    return cReloadOutcome{true, path, "reloaded " + joined(rebuilt)}.info(reloaded_line(path) + ": " + joined(rebuilt));
 }
 
 }  // namespace
@@ -65,16 +77,21 @@ cAssetReloader::cAssetReloader(gfxContext& gfx)
     : gfx_(gfx), decoder_(std::make_unique<cTextureDecoder>(gfx.textures().limits())) {}
 cAssetReloader::~cAssetReloader() = default;
 
+bool cAssetReloader::takes(const std::string& path) const {
+    const std::string folder = folder_of(path);
+    return folder == dev_config::kShaderFolder || folder == dev_config::kTextureFolder ||
+           folder == dev_config::kModelFolder;
+}
+
+std::vector<cReloadOutcome> cAssetReloader::files_changed(const std::vector<cFileChange>& changes, double) {
+    take(changes);
+    return {};
+}
+
 std::optional<cReloadOutcome> cAssetReloader::shader_changed(const std::string& path) {
     const cShaderManager::cReload result = gfx_.shaders().reload_file(path);
     if (result.reloaded.empty() && result.kept.empty()) return std::nullopt;
-    if (!result.kept.empty()) {
-        std::cerr << "## ERROR: \"" << path << "\" did not build; " << joined(result.kept)
-                  << (result.kept.size() == 1 ? " keeps its" : " keep their") << " previous version" << std::endl;
-        return cReloadOutcome{false, path, first_line_of(result.error)};
-    }
-    std::cout << "# note: reloaded \"" << path << "\": " << joined(result.reloaded) << std::endl;
-    return cReloadOutcome{true, path, "reloaded " + joined(result.reloaded)};
+    return shader_outcome(path, result.reloaded, result.kept, result.error);
 }
 
 std::optional<cReloadOutcome> cAssetReloader::texture_changed(const std::string& path) {
@@ -102,8 +119,7 @@ std::vector<cReloadOutcome> cAssetReloader::poll_images() {
             outcomes.push_back(texture_not_reloaded(replaced.path, replaced.error));
             continue;
         }
-        std::cout << "# note: reloaded \"" << replaced.path << "\"" << std::endl;
-        outcomes.push_back(cReloadOutcome{true, replaced.path, "reloaded"});
+        outcomes.push_back(cReloadOutcome{true, replaced.path, "reloaded"}.info(reloaded_line(replaced.path)));
     }
     return outcomes;
 }
@@ -129,20 +145,16 @@ std::optional<cReloadOutcome> cAssetReloader::model_changed(const std::string& p
     const int count = gfx_.models().reload_file(path, error);
     if (count == 0 && error.empty()) return std::nullopt;
     if (!error.empty()) {
-        if (!quiet_) {
-            std::cerr << "## ERROR: \"" << path << "\" was not reloaded: " << error << "; the model keeps its mesh"
-                      << std::endl;
-        }
-        return cReloadOutcome{false, path, error};
+        return cReloadOutcome{false, path, error}.problem("## ERROR: \"" + path + "\" was not reloaded: " + error +
+                                                          "; the model keeps its mesh");
     }
-    if (!quiet_) std::cout << "# note: reloaded \"" << path << "\"" << std::endl;
-    return cReloadOutcome{true, path, "reloaded"};
+    return cReloadOutcome{true, path, "reloaded"}.info(reloaded_line(path));
 }
 
 std::optional<cReloadOutcome> cAssetReloader::removed(const std::string& path) {
     if (!in_use(path)) return std::nullopt;
-    if (!quiet_) std::cerr << "# WARNING: \"" << path << "\" was removed; what was made from it stays in use" << std::endl;
-    return cReloadOutcome{false, path, "removed; what was made from it stays in use"};
+    return cReloadOutcome{false, path, "removed; what was made from it stays in use"}.problem(
+        "# WARNING: \"" + path + "\" was removed; what was made from it stays in use");
 }
 
 bool cAssetReloader::in_use(const std::string& path) {
@@ -165,9 +177,9 @@ void cAssetReloader::remember(const std::string& path, std::optional<std::string
 void cAssetReloader::take(const std::vector<cFileChange>& changes) {
     std::vector<std::string> shader_files;
     for (const cFileChange& change : changes) {
+        if (!takes(change.path)) continue;
         const std::string folder = folder_of(change.path);
         const bool shader = folder == dev_config::kShaderFolder;
-        if (!shader && folder != dev_config::kTextureFolder && folder != dev_config::kModelFolder) continue;
         const bool written = change.kind == cFileChange::written;
         if (written && folder != dev_config::kTextureFolder && unchanged(change.path)) continue;
         if (!burst_) burst_ = std::make_unique<cBurst>();
@@ -233,24 +245,19 @@ void cAssetReloader::rebuild_next() {
     // Named by its changed file, the fragment file when both changed (one program's own).
     std::string path = record ? record->vertex_path : name;
     if (record && burst_->shader_files.count(record->fragment_path) != 0) path = record->fragment_path;
-    failed(cReloadOutcome{false, path, "program \"" + name + "\": " + first_line_of(log)}, true);
+    failed(cReloadOutcome{false, path, "program \"" + name + "\": " + first_line_of(log)});
 }
 
 void cAssetReloader::reload_next() {
     const cFileChange change = burst_->others.front();
     burst_->others.pop_front();
-    const std::string folder = folder_of(change.path);
     std::optional<cReloadOutcome> outcome;
-    // Successes are summed up at the end; failures past the first few are only counted.
-    quiet_ = true;
     if (change.kind == cFileChange::removed) {
-        quiet_ = burst_->failure_count >= static_cast<size_t>(dev_config::kMaxReportedFailures);
         outcome = removed(change.path);
-    } else if (folder == dev_config::kTextureFolder) {
+    } else if (folder_of(change.path) == dev_config::kTextureFolder) {
         // Decoded elsewhere: the image tells its own outcome once it is in place.
         texture_changed(change.path);
     } else {
-        quiet_ = burst_->failure_count >= static_cast<size_t>(dev_config::kMaxReportedFailures);
         std::optional<std::string> bytes = bytes_of(change.path);
         outcome = model_changed(change.path);
         if (outcome && outcome->ok) {
@@ -258,64 +265,61 @@ void cAssetReloader::reload_next() {
             remember(change.path, std::move(bytes));
         }
     }
-    const bool told = change.kind == cFileChange::removed || folder == dev_config::kTextureFolder || !quiet_;
-    quiet_ = false;
     if (!outcome) return;
     burst_->files.insert(change.path);
     burst_->single = outcome;
-    if (!outcome->ok) failed(*outcome, told);
+    // Successes are summed up at the end.
+    if (!outcome->ok) failed(*outcome);
 }
 
-void cAssetReloader::failed(const cReloadOutcome& outcome, bool already_told) {
-    ++burst_->failure_count;
-    if (burst_->failure_count > static_cast<size_t>(dev_config::kMaxReportedFailures)) return;
-    burst_->failures.push_back(outcome);
-    if (!already_told) {
-        std::cerr << "## ERROR: \"" << outcome.path << "\" was not reloaded: " << outcome.message << std::endl;
+void cAssetReloader::failed(const cReloadOutcome& outcome) {
+    // Past the first few, failures are only counted.
+    if (++burst_->failure_count <= static_cast<size_t>(dev_config::kMaxReportedFailures)) {
+        burst_->failures.push_back(outcome);
     }
 }
 
 std::vector<cReloadOutcome> cAssetReloader::finish() {
     std::unique_ptr<cBurst> burst = std::move(burst_);
-    std::vector<cReloadOutcome> outcomes;
-    if (burst->files.empty()) return outcomes;  // nothing in use changed
-    const size_t programs = burst->rebuilt.size() + burst->kept.size();
+    if (burst->files.empty()) return {};  // nothing in use changed
+    if (burst->files.size() == 1) return {single_file_outcome(*burst)};
+    std::vector<cReloadOutcome> outcomes = burst->failures;
+    outcomes.push_back(summary_outcome(*burst));
+    return outcomes;
+}
 
-    if (burst->files.size() == 1) {
-        // One file: told as its reload always was.
-        const std::string& path = *burst->files.begin();
-        if (programs == 0) {
-            // An image or a removal has told itself already, and so has a model that failed.
-            if (burst->single->ok && burst->models > 0) std::cout << "# note: reloaded \"" << path << "\"" << std::endl;
-            outcomes.push_back(*burst->single);
-            return outcomes;
+cReloadOutcome cAssetReloader::single_file_outcome(const cBurst& burst) {
+    // One file: told as its reload always was.
+    const std::string& path = *burst.files.begin();
+    if (burst.rebuilt.empty() && burst.kept.empty()) {
+        // A model or a removal (written more than once, the failures on the way are told too).
+        cReloadOutcome outcome = *burst.single;
+        std::vector<cConsoleLine>& lines = outcome.console;
+        lines.clear();
+        for (const cReloadOutcome& failure : burst.failures) {
+            lines.insert(lines.end(), failure.console.begin(), failure.console.end());
         }
-        if (!burst->kept.empty()) {
-            std::cerr << "## ERROR: \"" << path << "\" did not build; " << joined(burst->kept)
-                      << (burst->kept.size() == 1 ? " keeps its" : " keep their") << " previous version" << std::endl;
-            outcomes.push_back({false, path, first_line_of(burst->first_error)});
-            return outcomes;
-        }
-        std::cout << "# note: reloaded \"" << path << "\": " << joined(burst->rebuilt) << std::endl;
-        outcomes.push_back({true, path, "reloaded " + joined(burst->rebuilt)});
-        return outcomes;
+        if (outcome.ok) lines.insert(lines.end(), burst.single->console.begin(), burst.single->console.end());
+        return outcome;
     }
+    return shader_outcome(path, burst.rebuilt, burst.kept, burst.first_error);
+}
 
-    outcomes = burst->failures;
-    const size_t untold = burst->failure_count - burst->failures.size();
-    if (untold > 0) std::cerr << "## ... and " << counted(untold, "more failure", "more failures") << std::endl;
+cReloadOutcome cAssetReloader::summary_outcome(const cBurst& burst) {
     // The readout names the folder every file lies in, or the show's data.
-    std::string where = folder_of(*burst->files.begin());
-    for (const std::string& path : burst->files) {
+    std::string where = folder_of(*burst.files.begin());
+    for (const std::string& path : burst.files) {
         if (folder_of(path) != where) where = "data";
     }
-    std::string what = counted(burst->rebuilt.size(), "program rebuilt", "programs rebuilt");
-    if (burst->models > 0) what += ", " + counted(burst->models, "model", "models");
-    std::string message = "reloaded " + counted(burst->files.size(), "file", "files") + " (" + what + ")";
-    if (burst->failure_count > 0) message += "; " + counted(burst->failure_count, "failure", "failures");
-    const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - burst->started).count();
-    std::cout << "# note: " << message << " over " << counted(static_cast<size_t>(burst->frames), "frame", "frames")
-              << " (" << static_cast<long>(ms + 0.5) << " ms)" << std::endl;
-    outcomes.push_back({burst->failure_count == 0, where, message});
-    return outcomes;
+    std::string what = counted(burst.rebuilt.size(), "program rebuilt", "programs rebuilt");
+    if (burst.models > 0) what += ", " + counted(burst.models, "model", "models");
+    std::string message = "reloaded " + counted(burst.files.size(), "file", "files") + " (" + what + ")";
+    if (burst.failure_count > 0) message += "; " + counted(burst.failure_count, "failure", "failures");
+    cReloadOutcome outcome{burst.failure_count == 0, where, message};
+    const size_t untold = burst.failure_count - burst.failures.size();
+    if (untold > 0) outcome.problem("## ... and " + counted(untold, "more failure", "more failures"));
+    const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - burst.started).count();
+    outcome.info("# note: " + message + " over " + counted(static_cast<size_t>(burst.frames), "frame", "frames") +
+                 " (" + std::to_string(static_cast<long>(ms + 0.5)) + " ms)");
+    return outcome;
 }

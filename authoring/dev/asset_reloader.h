@@ -6,8 +6,9 @@
 // summed up in one line, with only failures told one by one (the first few). A shader or model
 // file whose bytes are those it was last built from (touched, or copied over itself) is passed
 // over. Images are decoded on a thread of their own and go to GL a few rows a frame, so a huge
-// one never holds the show up; each tells its own outcome when it is in place.
-// Main thread only, with the GL context current, between frames.
+// one never holds the show up; each has its own outcome when it is in place. Outcomes carry
+// their console lines; nothing is printed here. Main thread only, with the GL context current,
+// between frames.
 #pragma once
 #include <chrono>
 #include <cstddef>
@@ -20,16 +21,22 @@
 #include <string>
 #include <vector>
 
+#include "authoring/dev/file_reloader.h"
 #include "authoring/dev/file_watcher.h"
 #include "authoring/dev/reload_outcome.h"
 
 class gfxContext;
 class cTextureDecoder;
 
-class cAssetReloader {
+class cAssetReloader final : public iFileReloader {
 public:
     explicit cAssetReloader(gfxContext& gfx);
-    ~cAssetReloader();
+    ~cAssetReloader() override;
+
+    // Files of the show's shader, image and model folders.
+    bool takes(const std::string& path) const override;
+    // Taken into the burst under way (see take); nothing is told at once.
+    std::vector<cReloadOutcome> files_changed(const std::vector<cFileChange>& changes, double now) override;
 
     // Each gives nothing when no program, texture or model is made from the file.
     std::optional<cReloadOutcome> shader_changed(const std::string& path);
@@ -68,8 +75,10 @@ private:
     void remember(const std::string& path, std::optional<std::string> bytes);
     void rebuild_next();
     void reload_next();
-    void failed(const cReloadOutcome& outcome, bool already_told);
+    void failed(const cReloadOutcome& outcome);
     std::vector<cReloadOutcome> finish();
+    static cReloadOutcome single_file_outcome(const cBurst& burst);
+    static cReloadOutcome summary_outcome(const cBurst& burst);
 
     gfxContext& gfx_;
     std::unique_ptr<cTextureDecoder> decoder_;
@@ -77,5 +86,4 @@ private:
     double last_poll_ = -1.0;  // seconds of the monotonic clock
     std::unique_ptr<cBurst> burst_;
     std::map<std::string, std::string> built_;  // normal path -> the bytes last built from
-    bool quiet_ = false;  // inside a burst of several files: successes are summed up, not told
 };

@@ -1,13 +1,14 @@
 // Start-up of the development mode over the host application: the console tee, the track
 // files checked against their source, the show, the development loop and the browser editor's
-// server on the loop's control surface. The loop is the session's; the process ends from it
-// through std::exit (and, for SIGINT and SIGTERM, by the signal once the exit's steps have
-// run). Nothing here ever waits on the terminal.
+// server on the loop's control surface. When the session's loop returns, the editor's server is
+// stopped first (its threads read the session's control surface and write to the console),
+// then the session with its reloaders (their threads); the show itself is released by the end
+// of the process, as in the release player. Nothing here ever waits on the terminal.
 #include "authoring/dev/dev_mode.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 
 #include "base/files/file_utils.h"
 #include "base/log/console.h"
@@ -24,18 +25,6 @@
 #include "host/sync/track_compile.h"
 
 namespace {
-
-// The editor's threads read the session's control surface and write to the console. The
-// session is never destroyed, but the process's own teardown (static objects, the console
-// tee's last copy) must not run under threads still answering pages: the server is stopped
-// first, at exit, whichever way the show ends (Escape, q, Q, the window, the terminal).
-cEditorServer* g_editor = nullptr;
-
-void stop_editor() {
-    cEditorServer* editor = g_editor;
-    g_editor = nullptr;
-    delete editor;
-}
 
 // A player stopped in the middle of an edit (killed, a power cut) leaves the source ahead of
 // some track files, and temporaries beside them. Before the show reads a track, the source is
@@ -70,8 +59,8 @@ void repair_track_files() {
 
 }  // namespace
 
-void run_dev_mode(const cDevOptions& options) {
-    // First, so that it is the exit's last step: after the editor's stop and the console's copy.
+int run_dev_mode(const cDevOptions& options) {
+    // First, so that it is the exit's last step: after the console's copy.
     prepare_end_by_signal();
     // The terminal is for reading here: a soft assertion reports and goes on.
     assertions_never_wait();
@@ -81,7 +70,7 @@ void run_dev_mode(const cDevOptions& options) {
     std::cout << "cwd: " << current_directory() << std::endl;
     repair_track_files();
 
-    // Both live until the process ends, as everything of the show does.
+    // Lives until the process ends, as everything of the show does.
     auto* host = new cDemoHost();
     cStartupOptions startup;
     startup.fullscreen = false;  // a resizable window; the picture is letterboxed into it
@@ -90,15 +79,17 @@ void run_dev_mode(const cDevOptions& options) {
     host->input->set_av_offset_ms(av_offset_from_environment());
     cDevOptions session_options = options;
     session_options.library_probe_program = library_probe_program();
-    auto* session = new cDevSession(*host, session_options);
+    auto session = std::make_unique<cDevSession>(*host, session_options);
 
     cEditorOptions editor_options;
     editor_options.port = options.editor_port;
     editor_options.show_end_ms = host_constants::show_end_ms;
     editor_options.music_path = host_constants::music_path;
-    g_editor = start_editor(editor_options, session->control(), ".").release();
-    // Registered after the console tee's handler, so it runs before it: the editor's last
-    // words still reach the terminal.
-    if (g_editor) std::atexit(stop_editor);
-    session->run();
+    std::unique_ptr<cEditorServer> editor = start_editor(editor_options, session->control(), ".");
+    const int status = session->run();
+    // No thread of the editor or of the reloaders outlives this: the process's own exit steps
+    // (static objects, the console tee's last copy) never run under them.
+    editor.reset();
+    session.reset();
+    return status;
 }

@@ -1,7 +1,7 @@
 // The development mode's loop. Order of one turn: messages, requests, file changes, the
 // transport's plan, the frame (prime frame, render pass, read-out, music refill, swap), the
 // state for the tools, their events. Information to standard output, problems to standard
-// error, as everywhere.
+// error, as everywhere; the reloaders' lines are written here, from their outcomes.
 //
 // [SECTION] set-up   [SECTION] keys   [SECTION] the turn   [SECTION] changes and requests
 #include "authoring/dev/dev_session.h"
@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <iostream>
 #include <thread>
 
@@ -25,32 +24,13 @@ using namespace dev_config;
 
 namespace {
 
-// ---- [SECTION] set-up ----
-
-cDevSession* g_session = nullptr;
-
-int dev_window_procedure(cWindow& window, const cWindowMessage& message) {
-    if (g_session) g_session->handle_message(message);
-    if (message.kind == cWindowMessage::resized) window.request_repaint();
-    return 0;
-}
-
 double monotonic_now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-std::string folder_of(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash);
-}
-
-bool is_track_file(const std::string& path) {
-    const std::string name = path.substr(path.rfind('/') + 1);
-    return name.size() > std::string(kSyncTrackPrefix).size() + std::string(kSyncTrackSuffix).size() &&
-           name.rfind(kSyncTrackPrefix, 0) == 0 && name.ends_with(kSyncTrackSuffix);
-}
-
 }  // namespace
+
+// ---- [SECTION] set-up ----
 
 cDevSession::cDevSession(cDemoHost& host, const cDevOptions& options)
     : host_(host),
@@ -61,14 +41,18 @@ cDevSession::cDevSession(cDemoHost& host, const cDevOptions& options)
       tracks_(*host.sync),
       assets_(*static_cast<gfxContext*>(host.gfx)),
       modules_(*host.modules, host.input, kLibraryStableSeconds, kLibraryGoneSeconds, options.library_probe_program) {
-    g_session = this;
-    host_.window.procedure = dev_window_procedure;
+    host_procedure_ = host_.window.procedure;
+    host_procedure_context_ = host_.window.procedure_context;
+    host_.window.procedure = window_procedure;
+    host_.window.procedure_context = this;
     for (const char* folder : kWatchedDirectories) watcher_.watch(folder);
     catch_end_signals();
 }
 
 cDevSession::~cDevSession() {
-    if (g_session == this) g_session = nullptr;
+    if (host_.window.procedure_context != this) return;
+    host_.window.procedure = host_procedure_;
+    host_.window.procedure_context = host_procedure_context_;
 }
 
 void cDevSession::start() {
@@ -78,20 +62,32 @@ void cDevSession::start() {
     host_.sound.start();
 }
 
-void cDevSession::run() {
+int cDevSession::run() {
     start();
     while (run_frame()) {
     }
     const int number = end_signal();
+    if (number == 0) return 0;  // ended from the window
     std::cout << "# note: " << end_signal_text(number) << ": the show ends with status " << 128 + number
               << std::endl;
-    end_by_signal(number);
+    end_by_signal_at_exit(number);
+    return 128 + number;
 }
 
 // ---- [SECTION] keys ----
 
+int cDevSession::window_procedure(cWindow& window, const cWindowMessage& message) {
+    static_cast<cDevSession*>(window.procedure_context)->handle_message(message);
+    if (message.kind == cWindowMessage::resized) window.request_repaint();
+    return 0;
+}
+
 void cDevSession::handle_message(const cWindowMessage& message) {
-    if (message_ends_show(message)) std::exit(0);
+    if (end_asked_) return;  // what is left in the queue comes too late
+    if (message_ends_show(message)) {
+        end_asked_ = true;
+        return;
+    }
     const bool shift = (message.modifiers & kKeyModifierShift) != 0;
     switch (message.kind) {
         case cWindowMessage::key_down:
@@ -131,7 +127,7 @@ void cDevSession::handle_message(const cWindowMessage& message) {
 bool cDevSession::run_frame() {
     const double start = monotonic_now();
     host_.window.dispatch_messages();
-    if (end_signal() != 0) return false;
+    if (end_asked_ || end_signal() != 0) return false;
     apply_requests();
     apply_changes(start);
     if (readout_.result_expired(start)) dirty_ = true;
@@ -202,6 +198,7 @@ void cDevSession::publish(int32_t time_ms) {
 // ---- [SECTION] changes and requests ----
 
 void cDevSession::report(const cReloadOutcome& outcome, double now) {
+    tell_console(outcome);
     if (outcome.message.empty()) return;
     readout_.show_result(outcome.path, outcome.message, outcome.ok, now);
     dirty_ = true;
@@ -233,45 +230,27 @@ void cDevSession::apply_requests() {
 }
 
 void cDevSession::apply_changes(double now) {
-    // The source waits to settle and the track files are read by the track worker; images,
-    // models and programs are reloaded as one burst, spread over frames.
-    std::vector<std::string> track_files;
-    std::vector<cFileChange> assets;
-    for (const cFileChange& change : watcher_.poll(now)) {
-        const std::string& path = change.path;
-        const bool written = change.kind == cFileChange::written;
-        const std::string folder = folder_of(path);
-        std::optional<cReloadOutcome> outcome;
-        if (modules_.is_module(path)) {
-            if (written) {
-                modules_.library_written(path, now);
-            } else {
-                modules_.library_removed(path, now);
-            }
-        } else if (path == kSyncSourcePath) {
-            if (written) {
-                tracks_.source_written(now);
-            } else {
-                outcome = tracks_.removed(path);
-            }
-        } else if (folder + "/" == kSyncBasePath && is_track_file(path)) {
-            if (written) {
-                track_files.push_back(path);
-            } else {
-                outcome = tracks_.removed(path);
-            }
-        } else {
-            assets.push_back(change);
-        }
-        if (outcome) report(*outcome, now);
-    }
-    tracks_.track_files_written(std::move(track_files));
-    if (!assets.empty()) assets_.take(assets);
+    dispatch_changes(watcher_.poll(now), now);
+    // The burst of programs and models under way, spread over frames; the rebuilt libraries
+    // that have settled; the images decoded meanwhile, a few rows a frame.
     for (const cReloadOutcome& outcome : assets_.step(kReloadWorkSeconds)) report(outcome, now);
     for (const cReloadOutcome& outcome : modules_.poll(now)) report(outcome, now);
     for (const cReloadOutcome& outcome : assets_.poll_images()) report(outcome, now);
     if (assets_.take_stand_ins_changed()) {
         readout_.set_stand_ins(assets_.stand_ins());
         dirty_ = true;
+    }
+}
+
+void cDevSession::dispatch_changes(const std::vector<cFileChange>& changes, double now) {
+    std::array<std::vector<cFileChange>, std::tuple_size_v<decltype(reloaders_)>> taken;
+    for (const cFileChange& change : changes) {
+        const auto taker = std::find_if(reloaders_.begin(), reloaders_.end(),
+                                        [&](const iFileReloader* reloader) { return reloader->takes(change.path); });
+        if (taker != reloaders_.end()) taken[static_cast<size_t>(taker - reloaders_.begin())].push_back(change);
+    }
+    for (size_t i = 0; i < reloaders_.size(); ++i) {
+        if (taken[i].empty()) continue;
+        for (const cReloadOutcome& outcome : reloaders_[i]->files_changed(taken[i], now)) report(outcome, now);
     }
 }

@@ -11,7 +11,7 @@
 namespace {
 
 volatile sig_atomic_t g_end_signal = 0;
-int g_ending_by = 0;  // set once the exit has begun: the signal to end by at its end
+int g_ending_by = 0;  // the signal to end by at the end of the exit; 0: end with main's status
 
 // The first one asks; a second one (of either kind, the loop stuck in a module) ends the
 // process at once, by default.
@@ -63,7 +63,4 @@ const char* end_signal_text(int number) {
     }
 }
 
-void end_by_signal(int number) {
-    g_ending_by = number;
-    std::exit(128 + number);
-}
+void end_by_signal_at_exit(int number) { g_ending_by = number; }

@@ -1,8 +1,8 @@
 // How the development mode ends on SIGINT and SIGTERM: the handler only notes the signal, the
-// loop ends at its next turn, the process goes through its orderly exit (the editor stopped,
-// the console copied to the terminal) and then ends by that same signal, so that whoever
-// started it sees the conventional status (130, 143). A second signal ends it at once.
-// POSIX signals; the handler does nothing else.
+// loop ends at its next turn, the caller tears down in order and returns from main, the
+// process goes through its exit steps (the console copied to the terminal) and then ends by
+// that same signal, so that whoever started it sees the conventional status (130, 143). A
+// second signal ends it at once. POSIX signals; the handler does nothing else.
 #pragma once
 
 // Registers the last step of the exit: call it before anything else registers an exit step,
@@ -14,5 +14,6 @@ void catch_end_signals();
 int end_signal();
 // "SIGINT (interrupted from the terminal)", "SIGTERM (asked to end)".
 const char* end_signal_text(int number);
-// Ends the process through the orderly exit and then by the signal, with its default action.
-[[noreturn]] void end_by_signal(int number);
+// Makes the last exit step end the process by the signal, with its default action, instead
+// of with the status main returns.
+void end_by_signal_at_exit(int number);

@@ -1,12 +1,12 @@
 // Live reload of scene modules: a rebuilt "bin/render*.so" is taken once its writer has
 // finished (closed it, and its size, times and file stayed the same for a moment, waited out
-// in the frame after the close, and again over the copy). The library is copied into the
-// cache under a new name, its headers checked for a file cut short, the copy opened by a trial
-// process (a library caught half-written or corrupt crashes that one, not the show), then
-// loaded here and its scene created and initialised; only when all of that succeeds is the
-// old scene deleted (its DeleteScene) and its library closed. Otherwise the old one keeps
-// running and the reason is reported. Main thread only, between frames, with the GL context
-// current (a scene's init loads its programs and textures).
+// in the frame after the close, and again over the copy). The module manager replaces the
+// module: the library is copied into the cache under a new name, its headers checked for a
+// file cut short, the copy opened by a trial process (a library caught half-written or corrupt
+// crashes that one, not the show), then loaded and its scene created and initialised here;
+// only when all of that succeeds is the old scene deleted and its library closed. Otherwise
+// the old one keeps running, and the outcome says why. Main thread only, between frames, with
+// the GL context current (a scene's init loads its programs and textures).
 #pragma once
 #include <cstdint>
 #include <map>
@@ -14,12 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "authoring/dev/file_reloader.h"
 #include "authoring/dev/reload_outcome.h"
 
 class cModuleManager;
+class cRenderModuleBase;
 class iModuleInput;
+struct cModuleRefusal;
 
-class cModuleReloader {
+class cModuleReloader final : public iFileReloader {
 public:
     // stable_seconds: how long a written library must stay unchanged; gone_seconds: how long a
     // removed one may stay away before that is reported; probe_program: the player, which
@@ -29,7 +32,9 @@ public:
                     std::string probe_program = {});
 
     // Whether path (relative to the show directory) names a module library.
-    bool is_module(const std::string& path) const;
+    bool takes(const std::string& path) const override;
+    // Libraries written and removed; nothing is told at once.
+    std::vector<cReloadOutcome> files_changed(const std::vector<cFileChange>& changes, double now) override;
     // The writer closed the library (or moved it into place) at now (seconds, monotonic).
     void library_written(const std::string& path, double now);
     // The library was removed. A linker removes its output before writing it anew, so this is
@@ -57,13 +62,14 @@ private:
     static cStamp stamp_of(const std::string& path);
     // Nothing when the file changed while it was copied: it is waited for again.
     std::optional<cReloadOutcome> swap_in(const std::string& path, const cStamp& settled);
+    // The new scene's init, refused when it throws or cannot load an image.
+    std::optional<cModuleRefusal> init_scene(cRenderModuleBase& scene);
 
     cModuleManager& modules_;
     iModuleInput* input_;
     double stable_seconds_;
     double gone_seconds_;
     std::string probe_program_;
-    uint32_t serial_ = 0;  // makes every cached copy's name new
     std::map<std::string, cPending> pending_;
     std::map<std::string, double> removed_;  // path -> when it went
 };

@@ -1,5 +1,11 @@
-// The one helper of reload outcomes.
+// The helpers of reload outcomes: the console writer and the first line of a log.
 #include "authoring/dev/reload_outcome.h"
+
+#include <iostream>
+
+void tell_console(const cReloadOutcome& outcome) {
+    for (const cConsoleLine& line : outcome.console) (line.problem ? std::cerr : std::cout) << line.text << std::endl;
+}
 
 std::string first_line_of(const std::string& text) {
     size_t begin = 0;

@@ -1,7 +1,7 @@
 // Track reloads over the sync device. The new keys of every track are built first (on the
 // worker for the live reloads); only then are they swapped in, so a frame sees all old keys or
-// all new ones. Old keys go back to the worker to be freed. Information to standard output,
-// problems to standard error, always from the main thread.
+// all new ones. Old keys go back to the worker to be freed. Outcomes carry their console lines
+// (information or problems); nothing is printed here.
 #include "authoring/dev/track_reloader.h"
 
 #include <sys/resource.h>
@@ -9,9 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
-#include <iostream>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -64,6 +65,53 @@ bool same_keys(const cSyncTrack& track, const cSyncKey* keys, size_t count) {
     return true;
 }
 
+// A source with problems: each told with its line and column (the first few), the read-out
+// gets the first.
+cReloadOutcome problems_outcome(const std::vector<cSourceProblem>& problems, const std::string& label) {
+    const cSourceProblem& first = problems.front();
+    auto where = [&](const cSourceProblem& p) {
+        return std::to_string(p.line) + ":" + std::to_string(p.column) + ": " + shown(p.message);
+    };
+    cReloadOutcome outcome = failed(kSyncSourcePath, "line " + where(first));
+    const int count = static_cast<int>(problems.size());
+    if (count == 1) {
+        // A source cut short (a writer that stopped half-way) has one problem: one line.
+        outcome.problem("## ERROR: " + label + ":" + where(first) + "; every track keeps its keys");
+        return outcome;
+    }
+    for (int i = 0; i < count && i < kMaxReportedProblems; ++i) {
+        outcome.problem("## ERROR: " + label + ":" + where(problems[static_cast<size_t>(i)]));
+    }
+    if (count > kMaxReportedProblems) {
+        outcome.problem("## ... and " + std::to_string(count - kMaxReportedProblems) + " more");
+    }
+    outcome.problem("## ERROR: " + std::to_string(count) + " problems in \"" + label + "\"; every track keeps its keys");
+    return outcome;
+}
+
+// A track that took the keys of its file.
+struct cTakenTrack {
+    std::string name, path;
+    size_t count = 0;
+};
+
+// Track files taken: one by name and path, several in one line.
+cReloadOutcome track_files_outcome(const std::vector<cTakenTrack>& taken) {
+    if (taken.size() == 1) {
+        const cTakenTrack& file = taken.front();
+        const std::string keys = std::to_string(file.count) + " keys";
+        return cReloadOutcome{true, file.path, "reloaded track " + file.name + " (" + keys + ")"}.info(
+            "# note: reloaded track \"" + file.name + "\" from \"" + file.path + "\" (" + keys + ")");
+    }
+    std::string names;
+    for (size_t i = 0; i < taken.size() && i < kMaxNamedTracks; ++i) {
+        names += (i == 0 ? "\"" : ", \"") + taken[i].name + "\"";
+    }
+    if (taken.size() > kMaxNamedTracks) names += " and " + std::to_string(taken.size() - kMaxNamedTracks) + " more";
+    const std::string message = "reloaded " + std::to_string(taken.size()) + " tracks from their files";
+    return cReloadOutcome{true, kSyncBasePath, message}.info("# note: " + message + ": " + names);
+}
+
 // The keys in an array of their own (one spare, as the store's arrays have), or null without
 // memory for it.
 std::unique_ptr<cSyncKey[]> copy_keys(const std::vector<cSyncKey>& keys) {
@@ -113,18 +161,55 @@ struct cTrackReloader::cPrepared {
     std::vector<cTrackFile> files;
 };
 
+// What the worker uses: its own copy of the source's path, the jobs and their results under the
+// lock, and the text it parsed last. Whoever of the reloader and the worker goes last frees it.
+struct cTrackReloader::cShared {
+    explicit cShared(std::string path) : source_path_(std::move(path)) {}
+
+    void work();
+    cPrepared prepare(cJob& job);
+    void prepare_source(cJob& job, cPrepared& out);
+
+    const std::string source_path_;
+
+    // ---- under lock_ ----
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::vector<cJob> queue_;
+    std::vector<cPrepared> done_;
+    std::vector<std::unique_ptr<cSyncKey[]>> to_free_;
+    bool working_ = false;
+    bool stop_ = false;
+
+    // ---- worker thread ----
+    uint64_t parsed_serial_ = 0;  // the last source parsed without problems and handed over
+    std::shared_ptr<const std::string> parsed_text_;
+};
+
 cTrackReloader::cTrackReloader(cSyncDevice& sync, std::string source_path, double stable_seconds)
-    : sync_(sync), source_path_(std::move(source_path)), stable_seconds_(stable_seconds) {
-    worker_ = std::thread([this] { work(); });
+    : sync_(sync),
+      source_path_(std::move(source_path)),
+      stable_seconds_(stable_seconds),
+      shared_(std::make_shared<cShared>(source_path_)) {
+    worker_ = std::thread([shared = shared_] { shared->work(); });
 }
 
 cTrackReloader::~cTrackReloader() {
+    bool busy = false;
     {
-        std::lock_guard<std::mutex> guard(lock_);
-        stop_ = true;
+        std::lock_guard<std::mutex> guard(shared_->lock_);
+        shared_->stop_ = true;
+        shared_->queue_.clear();
+        busy = shared_->working_;
     }
-    wake_.notify_all();
-    worker_.join();
+    shared_->wake_.notify_all();
+    // A huge source being parsed would hold the show's end for seconds: the worker finishes it
+    // on the state it shares, and touches nothing else.
+    if (busy) {
+        worker_.detach();
+    } else {
+        worker_.join();
+    }
 }
 
 cTrackReloader::cStamp cTrackReloader::stamp_of(const std::string& path) {
@@ -136,25 +221,52 @@ cTrackReloader::cStamp cTrackReloader::stamp_of(const std::string& path) {
 
 // ---- the main loop's side ----
 
+bool cTrackReloader::takes(const std::string& path) const {
+    if (path == source_path_) return true;
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    const size_t prefix = std::strlen(kSyncTrackPrefix), suffix = std::strlen(kSyncTrackSuffix);
+    return folder == kSyncBasePath && name.size() > prefix + suffix && name.rfind(kSyncTrackPrefix, 0) == 0 &&
+           name.ends_with(kSyncTrackSuffix);
+}
+
+std::vector<cReloadOutcome> cTrackReloader::files_changed(const std::vector<cFileChange>& changes, double now) {
+    std::vector<cReloadOutcome> outcomes;
+    std::vector<std::string> track_files;
+    for (const cFileChange& change : changes) {
+        if (change.kind == cFileChange::removed) {
+            if (std::optional<cReloadOutcome> outcome = removed(change.path)) outcomes.push_back(std::move(*outcome));
+        } else if (change.path == source_path_) {
+            source_written(now);
+        } else {
+            track_files.push_back(change.path);
+        }
+    }
+    track_files_written(std::move(track_files));
+    return outcomes;
+}
+
 void cTrackReloader::submit(cJob job) {
     job.serial = next_serial_++;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<std::mutex> guard(shared_->lock_);
+        std::vector<cJob>& queue = shared_->queue_;
         if (job.kind == cJob::track_files) {
-            if (!queue_.empty() && queue_.back().kind == cJob::track_files) {
+            if (!queue.empty() && queue.back().kind == cJob::track_files) {
                 for (std::string& path : job.paths) {
-                    std::vector<std::string>& waiting = queue_.back().paths;
+                    std::vector<std::string>& waiting = queue.back().paths;
                     if (std::find(waiting.begin(), waiting.end(), path) == waiting.end()) waiting.push_back(std::move(path));
                 }
                 return;
             }
         } else {
             // A newer source makes a waiting one pointless.
-            std::erase_if(queue_, [](const cJob& waiting) { return waiting.kind != cJob::track_files; });
+            std::erase_if(queue, [](const cJob& waiting) { return waiting.kind != cJob::track_files; });
         }
-        queue_.push_back(std::move(job));
+        queue.push_back(std::move(job));
     }
-    wake_.notify_one();
+    shared_->wake_.notify_one();
 }
 
 void cTrackReloader::submit_text(std::string text, std::string label) {
@@ -180,8 +292,8 @@ void cTrackReloader::track_files_written(std::vector<std::string> paths) {
 }
 
 bool cTrackReloader::busy() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return working_ || !queue_.empty() || !done_.empty();
+    std::lock_guard<std::mutex> guard(shared_->lock_);
+    return shared_->working_ || !shared_->queue_.empty() || !shared_->done_.empty();
 }
 
 std::vector<cTrackUpdate> cTrackReloader::poll(double now) {
@@ -203,18 +315,18 @@ std::vector<cTrackUpdate> cTrackReloader::poll(double now) {
     }
     std::vector<cPrepared> done;
     {
-        std::lock_guard<std::mutex> guard(lock_);
-        done.swap(done_);
+        std::lock_guard<std::mutex> guard(shared_->lock_);
+        done.swap(shared_->done_);
     }
     std::vector<cTrackUpdate> updates;
     for (cPrepared& prepared : done) apply(prepared, updates);
     if (!garbage_.empty()) {
         {
-            std::lock_guard<std::mutex> guard(lock_);
-            for (auto& keys : garbage_) to_free_.push_back(std::move(keys));
+            std::lock_guard<std::mutex> guard(shared_->lock_);
+            for (auto& keys : garbage_) shared_->to_free_.push_back(std::move(keys));
         }
         garbage_.clear();
-        wake_.notify_one();
+        shared_->wake_.notify_one();
     }
     return updates;
 }
@@ -231,14 +343,16 @@ void cTrackReloader::apply(cPrepared& prepared, std::vector<cTrackUpdate>& updat
     if (prepared.superseded) return;
     const std::string path = kSyncSourcePath;
     if (prepared.unreadable) {
-        std::cerr << "# WARNING: cannot read \"" << prepared.label << "\"; every track keeps its keys" << std::endl;
-        updates.push_back({failed(path, "cannot be read; every track keeps its keys"), false, ""});
+        updates.push_back({failed(path, "cannot be read; every track keeps its keys")
+                               .problem("# WARNING: cannot read \"" + prepared.label + "\"; every track keeps its keys"),
+                           false, ""});
         return;
     }
     if (!prepared.error.empty()) {
-        std::cerr << "## ERROR: \"" << prepared.label << "\" was not taken: " << prepared.error
-                  << "; every track keeps its keys" << std::endl;
-        updates.push_back({failed(path, prepared.error), false, ""});
+        updates.push_back({failed(path, prepared.error)
+                               .problem("## ERROR: \"" + prepared.label + "\" was not taken: " + prepared.error +
+                                        "; every track keeps its keys"),
+                           false, ""});
         return;
     }
     if (prepared.same_as != 0) {
@@ -262,28 +376,7 @@ void cTrackReloader::apply(cPrepared& prepared, std::vector<cTrackUpdate>& updat
 cTrackUpdate cTrackReloader::apply_source_keys(cPrepared& prepared) {
     const std::string path = kSyncSourcePath;
     const std::string& label = prepared.label;
-    if (!prepared.problems.empty()) {
-        const std::vector<cSourceProblem>& problems = prepared.problems;
-        const cSourceProblem& first = problems.front();
-        const int count = static_cast<int>(problems.size());
-        if (count == 1) {
-            // A source cut short (a writer that stopped half-way) has one problem: one line.
-            std::cerr << "## ERROR: " << label << ":" << first.line << ":" << first.column << ": "
-                      << shown(first.message) << "; every track keeps its keys" << std::endl;
-        } else {
-            for (int i = 0; i < count && i < kMaxReportedProblems; ++i) {
-                const cSourceProblem& p = problems[static_cast<size_t>(i)];
-                std::cerr << "## ERROR: " << label << ":" << p.line << ":" << p.column << ": " << shown(p.message)
-                          << std::endl;
-            }
-            if (count > kMaxReportedProblems) std::cerr << "## ... and " << count - kMaxReportedProblems << " more" << std::endl;
-            std::cerr << "## ERROR: " << count << " problems in \"" << label << "\"; every track keeps its keys"
-                      << std::endl;
-        }
-        return {failed(path, "line " + std::to_string(first.line) + ":" + std::to_string(first.column) + ": " +
-                                 shown(first.message)),
-                false, ""};
-    }
+    if (!prepared.problems.empty()) return {problems_outcome(prepared.problems, label), false, ""};
     std::vector<cSyncTrack*> tracks;
     for (const cPrepared::cNewKeys& source : prepared.tracks) {
         cSyncTrack* track = sync_.track(source.name.c_str());
@@ -298,27 +391,30 @@ cTrackUpdate cTrackReloader::apply_source_keys(cPrepared& prepared) {
     applied_serial_ = prepared.serial;
     const std::string counts =
         std::to_string(prepared.tracks.size()) + " tracks, " + std::to_string(prepared.key_total) + " keys";
-    std::cout << "# note: reloaded \"" << label << "\": " << counts << std::endl;
-    return {{true, path, "reloaded: " + counts}, true, std::move(prepared.text)};
+    cReloadOutcome outcome{true, path, "reloaded: " + counts};
+    outcome.info("# note: reloaded \"" + label + "\": " + counts);
+    return {std::move(outcome), true, std::move(prepared.text)};
 }
 
 void cTrackReloader::apply_track_files(cPrepared& prepared, std::vector<cTrackUpdate>& updates) {
     if (!prepared.error.empty()) {
-        std::cerr << "# WARNING: the written track files were not read: " << prepared.error
-                  << "; every track keeps its keys" << std::endl;
-        updates.push_back({failed(kSyncBasePath, prepared.error), false, ""});
+        updates.push_back({failed(kSyncBasePath, prepared.error)
+                               .problem("# WARNING: the written track files were not read: " + prepared.error +
+                                        "; every track keeps its keys"),
+                           false, ""});
         return;
     }
-    std::vector<const cPrepared::cTrackFile*> reloaded;
+    std::vector<cTakenTrack> reloaded;
     size_t failures = 0;
     for (cPrepared::cTrackFile& file : prepared.files) {
         cSyncTrack* track = sync_.registered_track(file.name.c_str());
         if (!track) continue;  // read on its first use anyway
         if (!file.error.empty()) {
             if (++failures <= static_cast<size_t>(dev_config::kMaxReportedFailures)) {
-                std::cerr << "# WARNING: \"" << file.path << "\": " << file.error << "; track \"" << file.name
-                          << "\" keeps its keys" << std::endl;
-                updates.push_back({failed(file.path, file.error), false, ""});
+                updates.push_back({failed(file.path, file.error)
+                                       .problem("# WARNING: \"" + file.path + "\": " + file.error + "; track \"" +
+                                                file.name + "\" keeps its keys"),
+                                   false, ""});
             }
             continue;
         }
@@ -328,28 +424,17 @@ void cTrackReloader::apply_track_files(cPrepared& prepared, std::vector<cTrackUp
         discard(std::move(file.keys));
         // The source in effect no longer says what every track it names holds.
         applied_serial_ = 0;
-        reloaded.push_back(&file);
+        reloaded.push_back({file.name, file.path, file.count});
     }
     const size_t untold = failures > static_cast<size_t>(dev_config::kMaxReportedFailures)
                               ? failures - static_cast<size_t>(dev_config::kMaxReportedFailures)
                               : 0;
-    if (untold > 0) std::cerr << "# WARNING: ... and " << untold << " more track files were not taken" << std::endl;
-    if (reloaded.size() == 1) {
-        const cPrepared::cTrackFile& file = *reloaded.front();
-        std::cout << "# note: reloaded track \"" << file.name << "\" from \"" << file.path << "\" (" << file.count
-                  << " keys)" << std::endl;
-        updates.push_back({{true, file.path, "reloaded track " + file.name + " (" + std::to_string(file.count) + " keys)"},
-                           false, ""});
-    } else if (reloaded.size() > 1) {
-        std::string names;
-        for (size_t i = 0; i < reloaded.size() && i < kMaxNamedTracks; ++i) {
-            names += (i == 0 ? "\"" : ", \"") + reloaded[i]->name + "\"";
-        }
-        if (reloaded.size() > kMaxNamedTracks) names += " and " + std::to_string(reloaded.size() - kMaxNamedTracks) + " more";
-        const std::string message = "reloaded " + std::to_string(reloaded.size()) + " tracks from their files";
-        std::cout << "# note: " << message << ": " << names << std::endl;
-        updates.push_back({{true, kSyncBasePath, message}, false, ""});
+    // Told after the last failure told, before what was taken.
+    if (untold > 0) {
+        const std::string more = std::to_string(untold) + " more track files were not taken";
+        updates.back().outcome.problem("# WARNING: ... and " + more);
     }
+    if (!reloaded.empty()) updates.push_back({track_files_outcome(reloaded), false, ""});
 }
 
 // ---- at once ----
@@ -362,7 +447,7 @@ cReloadOutcome cTrackReloader::apply_source(const std::string& text, const std::
     cPrepared prepared;
     prepared.kind = job.kind;
     prepared.label = label;
-    prepare_source(job, prepared);
+    shared_->prepare_source(job, prepared);
     std::vector<cTrackUpdate> updates;
     apply(prepared, updates);
     // Not a job of the worker's: a file holding the text the worker parsed last is taken anew.
@@ -374,7 +459,7 @@ cReloadOutcome cTrackReloader::reload_track_file(const std::string& path) {
     cJob job;
     job.kind = cJob::track_files;
     job.paths = {path};
-    cPrepared prepared = prepare(job);
+    cPrepared prepared = shared_->prepare(job);
     std::vector<cTrackUpdate> updates;
     apply_track_files(prepared, updates);
     if (updates.empty()) return {true, path, ""};
@@ -384,18 +469,18 @@ cReloadOutcome cTrackReloader::reload_track_file(const std::string& path) {
 std::optional<cReloadOutcome> cTrackReloader::removed(const std::string& path) {
     if (path == source_path_ || path == kSyncSourcePath) {
         source_pending_ = false;
-        std::cerr << "# WARNING: \"" << path << "\" was removed; every track keeps its keys" << std::endl;
-        return cReloadOutcome{false, path, "removed; every track keeps its keys"};
+        return cReloadOutcome{false, path, "removed; every track keeps its keys"}.problem(
+            "# WARNING: \"" + path + "\" was removed; every track keeps its keys");
     }
     const std::string name = track_name_of_file(path);
     if (!sync_.registered_track(name.c_str())) return std::nullopt;
-    std::cerr << "# WARNING: \"" << path << "\" was removed; track \"" << name << "\" keeps its keys" << std::endl;
-    return cReloadOutcome{false, path, "removed; the track keeps its keys"};
+    return cReloadOutcome{false, path, "removed; the track keeps its keys"}.problem(
+        "# WARNING: \"" + path + "\" was removed; track \"" + name + "\" keeps its keys");
 }
 
 // ---- the worker ----
 
-void cTrackReloader::work() {
+void cTrackReloader::cShared::work() {
     // Raising one's own niceness needs no privilege; where it fails the worker runs as it is.
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), dev_config::kTrackWorkerNice);
     std::unique_lock<std::mutex> lock(lock_);
@@ -439,7 +524,7 @@ void cTrackReloader::work() {
     }
 }
 
-cTrackReloader::cPrepared cTrackReloader::prepare(cJob& job) {
+cTrackReloader::cPrepared cTrackReloader::cShared::prepare(cJob& job) {
     cPrepared prepared;
     prepared.kind = job.kind;
     prepared.serial = job.serial;
@@ -475,7 +560,7 @@ cTrackReloader::cPrepared cTrackReloader::prepare(cJob& job) {
     return prepared;
 }
 
-void cTrackReloader::prepare_source(cJob& job, cPrepared& out) {
+void cTrackReloader::cShared::prepare_source(cJob& job, cPrepared& out) {
     if (job.kind == cJob::source_file) {
         if (!read_whole(source_path_, out.text)) {
             out.unreadable = true;

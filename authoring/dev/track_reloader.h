@@ -2,20 +2,21 @@
 // by the same code as the track tool's compile, and single "_NAME.track" files written by
 // other tools. A source with an error (an emptied one defines no track, which is one) and a
 // file that is not a whole track file change nothing. Reading and parsing happen on a worker
-// thread of the reloader's own; the frame loop only swaps the prepared keys in between frames,
+// thread of the reloader's own, which touches nothing but what it shares with the reloader
+// (so a huge source being parsed never holds up the end); the frame loop only swaps the
+// prepared keys in between frames,
 // so a frame sees all old keys or all new ones. The sync device is touched on the calling
-// (main) thread only; never writes a file.
+// (main) thread only; never writes a file, and never prints: outcomes carry their console lines.
 #pragma once
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "authoring/dev/dev_config.h"
+#include "authoring/dev/file_reloader.h"
 #include "authoring/dev/reload_outcome.h"
 #include "host/sync/sync_config.h"
 
@@ -31,16 +32,23 @@ struct cTrackUpdate {
     std::string source_text;
 };
 
-class cTrackReloader {
+class cTrackReloader final : public iFileReloader {
 public:
     // source_path: the track source file, watched for writes; stable_seconds: how long it must
     // stay the same (size and time) after a write before it is read.
     explicit cTrackReloader(cSyncDevice& sync, std::string source_path = kSyncSourcePath,
                             double stable_seconds = dev_config::kSourceStableSeconds);
-    // Stops the worker after the job it is on; what waits is dropped.
-    ~cTrackReloader();
+    // Stops the worker; what waits is dropped. A job under way is not waited for: the worker
+    // finishes it on its own, drops it and ends.
+    ~cTrackReloader() override;
     cTrackReloader(const cTrackReloader&) = delete;
     cTrackReloader& operator=(const cTrackReloader&) = delete;
+
+    // The source, and the "_NAME.track" files of the tracks' folder.
+    bool takes(const std::string& path) const override;
+    // A written source waits to settle (source_written), written track files go to the worker
+    // (track_files_written), removals are told at once (removed).
+    std::vector<cReloadOutcome> files_changed(const std::vector<cFileChange>& changes, double now) override;
 
     // ---- at once, on the calling thread ----
     // Every track the text names takes its keys from it, all in the same moment; tracks it
@@ -75,6 +83,7 @@ public:
 private:
     struct cJob;
     struct cPrepared;
+    struct cShared;
     struct cStamp {
         int64_t size = -1;
         int64_t mtime_ns = -1;
@@ -83,9 +92,6 @@ private:
 
     static cStamp stamp_of(const std::string& path);
     void submit(cJob job);
-    void work();
-    cPrepared prepare(cJob& job);
-    void prepare_source(cJob& job, cPrepared& out);
     // Main thread: swaps in, or tells why not.
     void apply(cPrepared& prepared, std::vector<cTrackUpdate>& updates);
     cTrackUpdate apply_source_keys(cPrepared& prepared);
@@ -106,18 +112,7 @@ private:
     double source_checked_at_ = 0.0;
     std::vector<std::unique_ptr<cSyncKey[]>> garbage_;  // old keys, freed by the worker
 
-    // ---- shared, under lock_ ----
-    mutable std::mutex lock_;
-    std::condition_variable wake_;
-    std::vector<cJob> queue_;
-    std::vector<cPrepared> done_;
-    std::vector<std::unique_ptr<cSyncKey[]>> to_free_;
-    bool working_ = false;
-    bool stop_ = false;
-
-    // ---- worker thread ----
-    uint64_t parsed_serial_ = 0;  // the last source parsed without problems and handed over
-    std::shared_ptr<const std::string> parsed_text_;
-
+    // With the worker, which holds it as long as it runs.
+    std::shared_ptr<cShared> shared_;
     std::thread worker_;  // last: started once everything above exists
 };

@@ -67,6 +67,9 @@ public:
     // Where window messages go; the host installs its own before the loop runs. Without one,
     // messages are taken from the queue and dropped.
     cWindowProcedure procedure = nullptr;
+    // Whatever the procedure was installed for; the window never reads it. A procedure that
+    // belongs to an object finds that object here instead of in a global.
+    void* procedure_context = nullptr;
 
     // Asks for a repaint: once the queue is empty, the running (or else the next)
     // dispatch_messages hands the procedure one paint message, however many requests came.

@@ -1,6 +1,7 @@
 // A burst of changed shader files on a real GL context: every program made from any of them is
 // rebuilt once however many of its files changed, a failure is told and counted, and the
-// burst is summed up in one line.
+// burst is summed up in one line. A model's reload alone is told once, and in a burst of
+// several files it is summed up with them.
 #include "gfx/gl_stage.h"
 #include "authoring/dev/asset_reloader.h"
 #include "support/capture_stream.h"
@@ -13,6 +14,24 @@ constexpr const char* pass_vert = "#version 120\nattribute vec4 position;\nvoid 
 constexpr const char* red_frag = "#version 120\nvoid main() { gl_FragColor = vec4(1.0, 0.0, 0.0, 1.0); }\n";
 constexpr const char* green_frag = "#version 120\nvoid main() { gl_FragColor = vec4(0.0, 1.0, 0.0, 1.0); }\n";
 constexpr const char* broken_frag = "#version 120\nvoid main() { gl_FragColor = vec4(1.0 }\n";
+constexpr const char* triangle_obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+constexpr const char* quad_obj = "v 0 0 0\nv 4 0 0\nv 0 2 0\nv 4 2 0\nf 1 2 4 3\n";
+
+size_t count_of(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+// Runs the burst to its end, one step a frame, telling every outcome; what standard output got.
+std::string told_burst(cAssetReloader& assets, const std::vector<cFileChange>& changes) {
+    cCaptureStream out(STDOUT_FILENO);
+    assets.take(changes);
+    while (assets.busy()) {
+        for (const cReloadOutcome& outcome : assets.step(0.0)) tell_console(outcome);
+    }
+    return out.stop();
+}
 
 }  // namespace
 
@@ -45,6 +64,7 @@ TEST_F(AssetBurst, each_program_is_rebuilt_once_per_burst_and_the_burst_is_told_
     while (assets.busy() && frames < 100) {
         ++frames;
         outcomes = assets.step(0.0);  // one step a frame
+        for (const cReloadOutcome& outcome : outcomes) tell_console(outcome);
         if (assets.busy()) {
             EXPECT_TRUE(outcomes.empty());
         }
@@ -55,9 +75,7 @@ TEST_F(AssetBurst, each_program_is_rebuilt_once_per_burst_and_the_burst_is_told_
     EXPECT_EQ(gl.count("glShaderSource"), 6u) << "three programs, two shaders each, once";
     EXPECT_EQ(frames, 3);
     // Besides the compiler's log of the broken file, one line.
-    size_t notes = 0;
-    for (size_t at = said.find("# note"); at != std::string::npos; at = said.find("# note", at + 1)) ++notes;
-    EXPECT_EQ(notes, 1u) << said;
+    EXPECT_EQ(count_of(said, "# note"), 1u) << said;
     EXPECT_NE(said.find("# note: reloaded 3 files (2 programs rebuilt); 1 failure over 3 frames ("), std::string::npos)
         << said;
     EXPECT_NE(problems.find("## ERROR: program \"pc\" keeps its previous version"), std::string::npos) << problems;
@@ -74,9 +92,25 @@ TEST_F(AssetBurst, each_program_is_rebuilt_once_per_burst_and_the_burst_is_told_
     d.write("data/shaders/shared.vert", pass_vert);
     d.write("data/shaders/a.frag", green_frag);
     gl.clear();
-    cCaptureStream out2(STDOUT_FILENO);
-    assets.take({{cFileChange::written, "data/shaders/a.frag"}, {cFileChange::written, "data/shaders/shared.vert"}});
-    while (assets.busy()) assets.step(0.0);
-    EXPECT_EQ(out2.stop(), "");
+    EXPECT_EQ(told_burst(assets, {{cFileChange::written, "data/shaders/a.frag"},
+                                  {cFileChange::written, "data/shaders/shared.vert"}}),
+              "");
     EXPECT_EQ(gl.count("glShaderSource"), 0u);
+
+    // A model alone: its reload in one line, once. With a shader file: summed up with it.
+    d.write("data/models/thing.obj", triangle_obj);
+    {
+        cCaptureStream quiet(STDOUT_FILENO);
+        ctx->load_model("thing", "data/models/thing.obj");
+    }
+    d.write("data/models/thing.obj", quad_obj);
+    EXPECT_EQ(told_burst(assets, {{cFileChange::written, "data/models/thing.obj"}}),
+              "# note: reloaded \"data/models/thing.obj\"\n");
+    EXPECT_FLOAT_EQ(ctx->model("thing")->bounds().max_x, 4.0f);
+    d.write("data/models/thing.obj", triangle_obj);
+    d.write("data/shaders/a.frag", red_frag);
+    const std::string both = told_burst(
+        assets, {{cFileChange::written, "data/models/thing.obj"}, {cFileChange::written, "data/shaders/a.frag"}});
+    EXPECT_EQ(count_of(both, "# note"), 1u) << both;
+    EXPECT_EQ(both.rfind("# note: reloaded 2 files (1 program rebuilt, 1 model) over ", 0), 0u) << both;
 }

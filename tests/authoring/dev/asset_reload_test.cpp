@@ -158,6 +158,7 @@ TEST_F(AssetReload, an_image_saved_while_the_show_runs_is_taken_between_frames_a
     reloader.texture_changed("live.png");
     cCaptureStream err(STDERR_FILENO);
     cReloadOutcome refused = outcome_of_frames();
+    tell_console(refused);
     const std::string said = err.stop();
     EXPECT_FALSE(refused.ok);
     const std::string reason = "at 32768 x 16 it is larger than this GL's 2D textures can be (" +

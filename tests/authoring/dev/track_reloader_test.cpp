@@ -1,6 +1,7 @@
 // Live track reloads on a real sync device and real files: a source replaces every track it
 // names at once, a source with an error or without a track changes nothing and says where,
 // tracks it does not name keep their keys, and a ".track" file is taken only when it is whole.
+// What the console is told is each outcome's lines, written as the development loop writes them.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -38,6 +39,7 @@ TEST_F(TrackReload, a_source_replaces_the_tracks_it_names_and_a_bad_one_changes_
     cCaptureStream out(STDOUT_FILENO);
     cReloadOutcome outcome = reloader.apply_source(
         "track kick\n  0:0 2 step\n  3:0 5 step\ntrack fresh\n  0:0 7 linear\n  1:0 8 step\n", "show.tracks");
+    tell_console(outcome);
     EXPECT_NE(out.stop().find("# note: reloaded \"show.tracks\": 2 tracks, 4 keys\n"), std::string::npos);
     EXPECT_TRUE(outcome.ok);
     EXPECT_EQ(at("kick", 0), 2.0f);
@@ -49,6 +51,7 @@ TEST_F(TrackReload, a_source_replaces_the_tracks_it_names_and_a_bad_one_changes_
     // not sent to the terminal.
     cCaptureStream err(STDERR_FILENO);
     outcome = reloader.apply_source("track kick\n  0:0 9 step\ntrack fresh\n  0:0 1 lin\x1b[2Jeer\n", "show.tracks");
+    tell_console(outcome);
     const std::string errors = err.stop();
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.message.rfind("line 4:", 0), 0u) << outcome.message;
@@ -80,7 +83,9 @@ TEST_F(TrackReload, a_track_file_is_read_again_only_when_it_is_whole) {
     const std::string path = dir / "_kick.track";
     cCaptureStream err(STDERR_FILENO);
     dir.write("_kick.track", track_bytes({{0, 6.0f, 0}, {24, 7.0f, 0}}).substr(0, 4 + 9 + 4));  // cut short
-    EXPECT_FALSE(reloader.reload_track_file(path).ok);
+    const cReloadOutcome cut = reloader.reload_track_file(path);
+    tell_console(cut);
+    EXPECT_FALSE(cut.ok);
     EXPECT_NE(err.stop().find("track \"kick\" keeps its keys"), std::string::npos);
     EXPECT_EQ(at("kick", 0), 1.0f);
 
@@ -95,6 +100,7 @@ TEST_F(TrackReload, a_track_file_is_read_again_only_when_it_is_whole) {
     cCaptureStream same(STDOUT_FILENO);
     dir.write("_kick.track", track_bytes({{0, 6.0f, 0}, {24, 7.0f, 0}}));
     const cReloadOutcome again = reloader.reload_track_file(path);
+    tell_console(again);
     EXPECT_EQ(same.stop(), "");
     EXPECT_TRUE(again.ok && again.message.empty()) << again.message;
 
@@ -117,6 +123,7 @@ TEST_F(TrackReload, a_source_is_taken_whole_once_settled_and_a_save_of_the_text_
     auto updates_at = [&](double now) {
         for (int i = 0; i < 5000; ++i) {
             std::vector<cTrackUpdate> updates = live.poll(now);
+            for (const cTrackUpdate& update : updates) tell_console(update.outcome);
             if (!updates.empty() || !live.busy()) return updates;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }

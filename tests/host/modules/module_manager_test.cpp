@@ -220,3 +220,70 @@ TEST_F(ModuleManagerShow, a_module_built_against_the_contract_alone_loads_and_ru
     EXPECT_EQ(module.scene, nullptr);
     EXPECT_EQ(slurp("recorder.log"), "create\ninit gfx=0 sync=1 probe=0.75\nname\nrender 1234\ndelete\n");
 }
+
+// Replacing a module while the show runs. A refused library, at any step, changes nothing and
+// leaves no copy behind; a good one is made and readied while the old scene still runs, and
+// only then is the old one deleted, leaving its copy alone in the cache. A module that never
+// loaded, and a file new to the show, are taken the same way. Nothing is said: the caller tells.
+TEST_F(ModuleManagerShow, a_replacement_is_whole_or_nothing_and_the_old_scene_goes_once_the_new_one_is_ready) {
+    install("render_recorder.so");
+    install("render_garbage.so");
+    cModuleManager& manager = load_all();
+    cCodeModule* recorder = manager.find("render_recorder.so");
+    ASSERT_TRUE(recorder && recorder->scene) << err_;
+    const cRenderModuleBase* old_scene = recorder->scene;
+    const void* old_library = recorder->library;
+    fs::remove("recorder.log");
+
+    cCaptureStream out(STDOUT_FILENO);
+    cCaptureStream err(STDERR_FILENO);
+    std::optional<cModuleRefusal> init_says;
+    cModuleReplaceSteps steps;
+    steps.init_scene = [&](cRenderModuleBase& scene) {
+        scene.init(nullptr);
+        return init_says;
+    };
+    auto replace = [&](const std::string& plugin, const std::string& as) {
+        install(plugin, as);
+        return manager.replace_module(as, steps);
+    };
+    cModuleReplacement result = replace("render_no_create.so", "render_recorder.so");
+    EXPECT_EQ(result.result, cModuleReplacement::refused);
+    EXPECT_EQ(result.refusal.reason, "it lacks the export CreateScene");
+    result = replace("render_garbage.so", "render_recorder.so");
+    EXPECT_EQ(result.refusal.reason, "it cannot be loaded");
+    EXPECT_NE(result.refusal.detail.find("render_recorder."), std::string::npos) << "the loader's words";
+    result = replace("render_null_scene.so", "render_recorder.so");
+    EXPECT_EQ(result.refusal.reason, "its CreateScene returned no scene");
+    init_says = cModuleRefusal{"its scene's init cannot load an image", "\"x.png\": gone"};
+    result = replace("render_recorder.so", "render_recorder.so");
+    EXPECT_EQ(result.result, cModuleReplacement::refused);
+    EXPECT_EQ(result.refusal.detail, "\"x.png\": gone");
+    EXPECT_EQ(slurp("recorder.log"), "create\ninit gfx=0 sync=0 probe=0\ndelete\n") << "the refused scene went";
+    init_says.reset();
+    steps.copy_is_current = [] { return false; };
+    EXPECT_EQ(manager.replace_module("render_recorder.so", steps).result, cModuleReplacement::written_again);
+    steps.copy_is_current = nullptr;
+    EXPECT_EQ(recorder->scene, old_scene);
+    EXPECT_EQ(recorder->library, old_library);
+    EXPECT_EQ(cache_files(), (std::vector<std::string>{"render_garbage.so", "render_recorder.so"}));
+
+    fs::remove("recorder.log");
+    ASSERT_EQ(manager.replace_module("render_recorder.so", steps).result, cModuleReplacement::replaced);
+    EXPECT_EQ(slurp("recorder.log"), "create\ninit gfx=0 sync=0 probe=0\ndelete\n")
+        << "made and readied, then the old one went";
+    ASSERT_NE(recorder->scene, nullptr);
+    EXPECT_NE(recorder->scene, old_scene);
+    EXPECT_NE(recorder->loaded_path, cache_ + "render_recorder.so");
+    EXPECT_EQ(cache_files(), (std::vector<std::string>{"render_garbage.so", file_name_of(recorder->loaded_path)}));
+
+    ASSERT_EQ(replace("render_recorder.so", "render_garbage.so").result, cModuleReplacement::replaced);
+    EXPECT_NE(manager.find("render_garbage.so")->scene, nullptr);
+    ASSERT_EQ(replace("render_recorder.so", "render_new.so").result, cModuleReplacement::replaced);
+    ASSERT_EQ(manager.modules().size(), 3u);
+    EXPECT_EQ(manager.modules().back()->file_name, "render_new.so");
+    EXPECT_NE(manager.modules().back()->scene, nullptr);
+    EXPECT_EQ(cache_files().size(), 3u) << "one copy for each module, the one in use";
+    EXPECT_EQ(out.stop(), "");
+    EXPECT_EQ(err.stop(), "");
+}
