@@ -5,6 +5,7 @@
 // as the real one does on the main thread.
 #pragma once
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -23,9 +24,12 @@ public:
     using clock = std::chrono::steady_clock;
 
     struct cRequest {
-        std::string text;        // "seek 1234", "pause 1", "toggle", "loop 100 200", "tracks"
+        // "seek 1234", "pause 1", "toggle", "loop 100 200", "tracks", "preview NAME ROW=VALUE ...
+        // [| NAME ...]" (every key of each track, the value as the float's shortest decimal)
+        std::string text;
         std::string tracks;      // the source text of a "tracks" request
         clock::time_point at;
+        std::vector<cDevTrackKeys> preview;
     };
 
     // echo: also print every request as one line "# stand-in: ..." on standard output.
@@ -73,6 +77,20 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         record_locked("tracks", std::move(source_text));
     }
+    void request_preview(std::vector<cDevTrackKeys> tracks) override {
+        std::string text = "preview";
+        char number[32];
+        for (std::size_t i = 0; i < tracks.size(); ++i) {
+            text += (i ? " | " : " ") + tracks[i].name;
+            for (const cSyncKey& key : tracks[i].keys) {
+                auto [end, ec] = std::to_chars(number, number + sizeof number, key.value);
+                text += " " + std::to_string(key.row) + "=" + std::string(number, ec == std::errc() ? end : number);
+            }
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        record_locked(std::move(text), {});
+        requests_.back().preview = std::move(tracks);
+    }
     cDevState state() const override {
         std::lock_guard<std::mutex> lock(mutex_);
         cDevState s = state_;
@@ -97,6 +115,11 @@ public:
     void report_tracks_reloaded(const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex_);
         event_locked({cDevEvent::tracks_reloaded, "data/sync/show.tracks", text});
+    }
+    // What it reports when a file it reads is removed or cannot be taken.
+    void report_reload_failed(const std::string& path, const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        event_locked({cDevEvent::reload_failed, path, text});
     }
     void set_playing(bool playing) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -159,7 +182,7 @@ private:
             std::printf("# stand-in: %s\n", text.c_str());
             std::fflush(stdout);
         }
-        requests_.push_back({std::move(text), std::move(tracks), clock::now()});
+        requests_.push_back({std::move(text), std::move(tracks), clock::now(), {}});
         changed_.notify_all();
     }
     void event_locked(cDevEvent event) { events_.push_back(std::move(event)); }
