@@ -252,6 +252,7 @@ private:
         post("/api/edit", [this](const json& body, httplib::Response& res) { answer(res, session_.edit(body)); });
         post("/api/undo", [this](const json& body, httplib::Response& res) { answer(res, session_.undo(body)); });
         post("/api/redo", [this](const json& body, httplib::Response& res) { answer(res, session_.redo(body)); });
+        post("/api/preview", [this](const json& body, httplib::Response& res) { answer(res, session_.preview(body)); });
         post("/api/seek", [this](const json& body, httplib::Response& res) {
             int64_t ms = 0;
             if (!read_ms(body, "ms", ms, res)) return;
@@ -376,7 +377,7 @@ private:
             bool player_changed = false;
             for (const cDevEvent& event : events) {
                 if (event.kind == cDevEvent::tracks_reloaded) session_.check_disk();
-                if (event.kind == cDevEvent::reload_failed) {
+                if (event.kind == cDevEvent::reload_failed && !session_.removed_by_editor(event.path)) {
                     hub_.publish("notice", json{{"text", "the show could not apply \"" + event.path + "\": " + event.text},
                                                 {"error", true}}
                                                .dump());
