@@ -40,7 +40,7 @@ export const BINDINGS = [
     act: (a, e) => a.view.zoomAbout(a.nowMs(), e.key === '-' ? 1.5 : 1 / 1.5) },
   { keys: '0', does: 'the whole show', test: (e) => plain(e) && key(e, '0'), act: (a) => a.view.fit() },
   { keys: 'Z', does: 'frame the selection (Shift+Z, or no selection: the loop)', test: (e) => plain(e) && key(e, 'z', 'Z'),
-    act: (a, e) => a.frame(e.shiftKey) },
+    act: (a, e) => a.frameSelection(e.shiftKey) },
   { keys: '[ ] \\', does: 'loop start, loop end at the playhead; no loop', test: (e) => plain(e) && key(e, '[', ']', '\\'),
     act: (a, e) => (e.key === '\\' ? a.clearLoop() : a.markLoop(e.key === '[' ? 'start' : 'end')) },
   { keys: 'F', does: 'follow the playhead', test: (e) => plain(e) && key(e, 'f', 'F'), act: (a) => a.toggleFollow() },

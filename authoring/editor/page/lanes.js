@@ -294,6 +294,8 @@ export class Lanes {
       if (commit && !to) {
         this.app.notice(`A track needs a name. To delete track ${name}, use \u00d7 beside its name or Shift+Delete.`, true);
       } else if (commit && to !== name) {
+        // The focus goes with the name.
+        if (this.focused === name) this.revealName = to;
         this.app.edit({ op: 'rename_track', track: name, to });
       }
       this.buildLabels();
@@ -504,10 +506,11 @@ export class Lanes {
     const version = await this.app.commitPreview(this.dragRequest(drag));
     if (this.drag === drag) this.drag = null;
     if (!version) this.selection = before;
-    if (this.preview === preview) {
-      if (version && this.app.state.version < version) this.previewVersion = version;
-      else this.preview = null;
-    }
+    if (this.preview === preview) this.previewVersion = version || 0;
+    // The lanes' scales, kept during the drag, fit the keys again (and the preview goes) once
+    // the state of the change is here; a state still on its way does it when it comes.
+    const state = this.app.state;
+    if (!version || state.version >= version) this.setTracks(state.tracks, state.version);
     this.app.selectionChanged();
     this.app.redraw();
   }

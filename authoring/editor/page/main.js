@@ -393,7 +393,7 @@ class App {
   }
 
   // Z: the selection fills the view; Shift+Z, or Z with nothing selected: the loop.
-  frame(loop) {
+  frameSelection(loop) {
     const keys = loop ? [] : this.lanes.selectedDetails();
     if (keys.length) {
       this.view.frame(this.view.msOfRow(keys[0].row), this.view.msOfRow(keys[keys.length - 1].row));
