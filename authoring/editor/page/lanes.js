@@ -205,6 +205,7 @@ export class Lanes {
       remove.title = `delete track ${t.name} (Shift+Delete; undo brings it back)`;
       remove.addEventListener('click', (e) => {
         e.stopPropagation();
+        remove.blur();
         this.app.deleteTrack(t.name);
       });
       remove.addEventListener('pointerdown', (e) => e.stopPropagation());
@@ -328,7 +329,7 @@ export class Lanes {
       }
       this.drag = {
         kind: 'move', x0: e.offsetX, y0: e.offsetY, started: false, copy: ctrl, axis: null, slack: { x: 0, y: 0 },
-        toggleOff: wasSelected && additive ? id : null, changes: null,
+        toggleOff: wasSelected && additive ? id : null, changes: null, moved: null,
       };
     } else {
       if (!additive) this.selection.clear();
@@ -447,17 +448,18 @@ export class Lanes {
     dx = drag.axis === 'value' ? 0 : dx - drag.slack.x;
     dy = drag.axis === 'time' ? 0 : dy - drag.slack.y;
     let rows = Math.round(view.rowOfMs(dx * view.msPerPx));
-    const moved = [];
-    for (const t of this.tracks) {
-      for (const key of t.keys) if (this.selection.has(keyId(t.name, key[0]))) moved.push({ t, key });
+    // The selection stays as it is for the whole drag: its keys are gathered once.
+    if (!drag.moved) {
+      drag.moved = [];
+      for (const t of this.tracks) {
+        for (const key of t.keys) if (this.selection.has(keyId(t.name, key[0]))) drag.moved.push({ t, key });
+      }
+      drag.minRow = Math.min(...drag.moved.map((m) => m.key[0]));
+      drag.maxRow = Math.max(...drag.moved.map((m) => m.key[0]));
     }
+    const moved = drag.moved;
     if (moved.length === 0) return;
-    let minRow = Infinity, maxRow = -Infinity;
-    for (const m of moved) {
-      minRow = Math.min(minRow, m.key[0]);
-      maxRow = Math.max(maxRow, m.key[0]);
-    }
-    rows = Math.min(Math.max(rows, -minRow), lastRow - maxRow);
+    rows = Math.min(Math.max(rows, -drag.minRow), lastRow - drag.maxRow);
     const inner = this.laneH - 2 * LANE_PAD;
     drag.changes = moved.map(({ t, key }) => {
       const span = t.hi - t.lo;
@@ -671,6 +673,15 @@ export class Lanes {
       ctx.fillStyle = colors.afterEnd;
       ctx.fillRect(endX, 0, width - endX, height);
     }
+    // The selected rows of each track, looked up by number while the handles are drawn.
+    const marked = new Map();
+    for (const id of this.drag && this.drag.landing ? this.drag.landing : this.selection) {
+      const cut = id.indexOf('\n');
+      const name = id.slice(0, cut);
+      if (!marked.has(name)) marked.set(name, new Set());
+      marked.get(name).add(Number(id.slice(cut + 1)));
+    }
+    const none = new Set();
     const first = Math.max(0, Math.floor(this.scrollY / this.laneH));
     for (let i = first; i < this.tracks.length; i++) {
       const lane = this.laneRect(i);
@@ -684,7 +695,8 @@ export class Lanes {
         ctx.fillRect(view.left, lane.top, width - view.left, this.laneH);
       }
       this.drawScale(ctx, lane, colors);
-      drawCurve(ctx, this.keysOf(i), view, lane, colors, (row) => this.isSelected(t.name, row));
+      const rows = marked.get(t.name) || none;
+      drawCurve(ctx, this.keysOf(i), view, lane, colors, (row) => rows.has(row));
       ctx.strokeStyle = colors.line;
       ctx.beginPath();
       ctx.moveTo(view.left, lane.top + this.laneH - 0.5);
@@ -725,8 +737,4 @@ export class Lanes {
     }
   }
 
-  isSelected(track, row) {
-    if (this.drag && this.drag.landing) return this.drag.landing.has(keyId(track, row));
-    return this.selection.has(keyId(track, row));
-  }
 }
