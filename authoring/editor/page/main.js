@@ -31,6 +31,9 @@ const $ = (id) => document.getElementById(id);
 const SETTLE_TRIES = 120;
 // A held drag renews its preview this often, or the player ends it (a page gone mid-drag).
 const PREVIEW_RENEW_MS = 1000;
+// How long the page waits for the player's word that it took a seek before it believes the
+// player's time again (a seek past the end is clamped, and never shows as asked).
+const SEEK_TAKEN_MS = 2000;
 // Notices of something that is over go by themselves: news after this long, refusals after this.
 const NEWS_MS = 5000, REFUSAL_MS = 10000;
 
@@ -145,6 +148,24 @@ class App {
   }
 
   applyPlayer(player) {
+    // Pushes sent before the player took this page's last seek would put the playhead back
+    // where it was for a moment (and a key put "at the playhead" there): until a push shows the
+    // seek taken (or a while has passed: the show may have clamped it), the page keeps its time.
+    const awaited = this.seekAwaited;
+    if (awaited) {
+      const since = performance.now() - awaited.at;
+      const taken = player.paused ? Math.abs(player.music_ms - awaited.ms) <= 1
+        : player.music_ms >= awaited.ms - 1 && player.music_ms <= awaited.ms + since + 100;
+      if (taken || since > SEEK_TAKEN_MS) {
+        this.seekAwaited = null;
+      } else {
+        const ms = this.nowMs();
+        this.player = { ...player, music_ms: ms };
+        this.playerAt = performance.now();
+        this.redraw();
+        return;
+      }
+    }
     this.player = player;
     this.playerAt = performance.now();
     if (player.loop_on) this.loopMarks = { start: player.loop_start_ms, end: player.loop_end_ms };
@@ -311,6 +332,7 @@ class App {
   seek(ms) {
     this.player = { ...this.player, music_ms: ms };
     this.playerAt = performance.now();
+    this.seekAwaited = { ms, at: this.playerAt };
     this.pendingSeek = ms;
     this.redraw();
     if (this.seekInFlight) return;
