@@ -295,7 +295,15 @@ cEditorReply cEditorSession::preview(const json& request) {
 
 void cEditorSession::end_preview() {
     preview_on_ = false;
-    if (parsed_.ok()) dev_.request_tracks(*text_);
+    // The source as it is on disk now, which the show would take by itself: a save from another
+    // program that the show took while the drag went on is not put back to the editor's text.
+    cSourceRead read;
+    std::string error;
+    if (read_source_file(source_path_, read, error) && !read.changing && parse_track_source(read.text).ok()) {
+        dev_.request_tracks(std::move(read.text));
+    } else if (parsed_.ok()) {
+        dev_.request_tracks(*text_);
+    }
 }
 
 bool cEditorSession::removed_by_editor(const std::string& path) {

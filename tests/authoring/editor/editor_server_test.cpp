@@ -492,6 +492,14 @@ TEST_F(EditorServer, a_preview_plays_in_the_show_writes_nothing_and_ends_with_th
     EXPECT_TRUE(dev.wait_for_requests(previewed + 1, std::chrono::seconds(15))) << "the preview never lapsed";
     EXPECT_EQ(last_request().text, "tracks");
     EXPECT_EQ(last_request().tracks, source());
+    // A text editor saves during a drag (the show takes that save by itself): the drag's end
+    // gives the show the saved text, not the editor's older one.
+    ASSERT_EQ(post("preview", next)->status, 200);
+    const std::string saved = source() + "\ntrack glow\n  0:0 1 step\n";
+    save_from_outside(saved);
+    ASSERT_EQ(post("preview", {{"end", true}})->status, 200);
+    EXPECT_EQ(last_request().text, "tracks");
+    EXPECT_EQ(last_request().tracks, saved);
 }
 
 TEST_F(EditorServer, refused_requests_change_nothing_and_say_why) {
