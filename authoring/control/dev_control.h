@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "host/sync/sync_track.h"
 
 // The show as the last drawn frame saw it.
 struct cDevState {
@@ -16,6 +19,12 @@ struct cDevState {
     int64_t loop_end_ms = 0;
     int32_t av_offset_ms = 0;
     uint64_t frame = 0;         // frames drawn since start
+};
+
+// The keys a tool wants a track to have for the moment (a change being dragged, not saved).
+struct cDevTrackKeys {
+    std::string name;
+    std::vector<cSyncKey> keys;  // in increasing row order; none: the track reads 0
 };
 
 // Something that happened on the main thread that a tool may want to show.
@@ -37,6 +46,10 @@ public:
     // reload of "data/sync/show.tracks" does but without reading the file. A text the track
     // compiler refuses changes nothing and is reported as a reload_failed event.
     virtual void request_tracks(std::string source_text) = 0;
+    // Gives these tracks these keys in the running show, between frames, until the next reload
+    // of each (a source text from a tool or the file, the track's own file written). Writes no
+    // file and says nothing; a newer preview of a track replaces a waiting one.
+    virtual void request_preview(std::vector<cDevTrackKeys> tracks) = 0;
     virtual cDevState state() const = 0;
     // The listener is called on the main thread between frames, never while a request is
     // being queued; it must not block. Returns an id for unsubscribe.

@@ -19,7 +19,18 @@ void cDevControl::queue(cDevRequest request) {
         return requests_.end();
     };
     auto pausing = [](cDevRequest::kind_t kind) { return kind == cDevRequest::pause || kind == cDevRequest::toggle_pause; };
-    if (request.kind == cDevRequest::toggle_pause) {
+    if (request.kind == cDevRequest::preview) {
+        // Tracks of the waiting preview that the newer one does not name keep their keys.
+        auto waiting = last_of([](cDevRequest::kind_t kind) { return kind == cDevRequest::preview; });
+        if (waiting != requests_.end()) {
+            for (cDevTrackKeys& older : waiting->keys) {
+                bool named = false;
+                for (const cDevTrackKeys& newer : request.keys) named = named || newer.name == older.name;
+                if (!named) request.keys.push_back(std::move(older));
+            }
+            requests_.erase(waiting);
+        }
+    } else if (request.kind == cDevRequest::toggle_pause) {
         auto waiting = last_of(pausing);
         if (waiting != requests_.end()) {
             // Toggling a waiting toggle cancels both; toggling a waiting pause turns it round.
@@ -70,6 +81,13 @@ void cDevControl::request_tracks(std::string source_text) {
     cDevRequest request;
     request.kind = cDevRequest::tracks;
     request.text = std::move(source_text);
+    queue(std::move(request));
+}
+
+void cDevControl::request_preview(std::vector<cDevTrackKeys> tracks) {
+    cDevRequest request;
+    request.kind = cDevRequest::preview;
+    request.keys = std::move(tracks);
     queue(std::move(request));
 }
 

@@ -1,7 +1,7 @@
 // The development mode's implementation of iDevControl: requests from any thread wait in a
 // queue that the main loop takes between frames, a newer request replacing the waiting ones it
 // supersedes (seeks, pauses, loops, track sources), so the queue never holds more than one of
-// each kind; the state is a copy the loop publishes once per frame; events are posted by the
+// each kind (a waiting preview takes the newer keys of the tracks it names); the state is a copy the loop publishes once per frame; events are posted by the
 // loop and delivered to the subscribers between frames, on the main thread. No GL and no files; every lock is held only for a copy or a swap, and
 // no lock a request takes is held while a listener runs.
 #pragma once
@@ -17,12 +17,13 @@
 
 // One queued request, as iDevControl received it.
 struct cDevRequest {
-    enum kind_t { seek, pause, toggle_pause, loop, tracks };
+    enum kind_t { seek, pause, toggle_pause, loop, tracks, preview };
     kind_t kind = seek;
     int64_t first_ms = 0;   // seek: the time; loop: the start
     int64_t second_ms = 0;  // loop: the end
     bool paused = false;    // pause
     std::string text;       // tracks: the source text
+    std::vector<cDevTrackKeys> keys;  // preview: the tracks, each named once
 };
 
 class cDevControl final : public iDevControl {
@@ -33,6 +34,7 @@ public:
     void request_toggle_pause() override;
     void request_loop(int64_t start_ms, int64_t end_ms) override;
     void request_tracks(std::string source_text) override;
+    void request_preview(std::vector<cDevTrackKeys> tracks) override;
     cDevState state() const override;
     int subscribe(std::function<void(const cDevEvent&)> listener) override;
     // Once it returns, the listener is not called again, and no call of it is under way

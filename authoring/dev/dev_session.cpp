@@ -225,6 +225,10 @@ void cDevSession::apply_requests() {
             case cDevRequest::tracks:
                 tracks_.submit_text(std::move(request.text), std::string(kSyncSourcePath) + " (from a tool)");
                 break;
+            case cDevRequest::preview:
+                tracks_.preview(request.keys);
+                dirty_ = true;  // a paused show draws the previewed values too
+                break;
         }
     }
 }

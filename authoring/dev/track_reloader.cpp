@@ -478,6 +478,19 @@ std::optional<cReloadOutcome> cTrackReloader::removed(const std::string& path) {
         "# WARNING: \"" + path + "\" was removed; track \"" + name + "\" keeps its keys");
 }
 
+void cTrackReloader::preview(std::vector<cDevTrackKeys>& tracks) {
+    for (cDevTrackKeys& wanted : tracks) {
+        cSyncTrack* track = sync_.track(wanted.name.c_str());
+        std::unique_ptr<cSyncKey[]> keys = copy_keys(wanted.keys);
+        if (!track || !keys) continue;  // no store, or no memory: the track keeps its keys
+        std::swap(track->keys, keys);
+        track->key_count = static_cast<int32_t>(wanted.keys.size());
+        discard(std::move(keys));
+        // The source in effect no longer says what this track holds.
+        applied_serial_ = 0;
+    }
+}
+
 // ---- the worker ----
 
 void cTrackReloader::cShared::work() {

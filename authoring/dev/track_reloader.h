@@ -17,6 +17,7 @@
 
 #include "authoring/dev/dev_config.h"
 #include "authoring/dev/file_reloader.h"
+#include "authoring/control/dev_control.h"
 #include "authoring/dev/reload_outcome.h"
 #include "host/sync/sync_config.h"
 
@@ -61,6 +62,9 @@ public:
     cReloadOutcome reload_track_file(const std::string& path);
     // The source or a track file the show reads was removed: reported; the keys stay.
     std::optional<cReloadOutcome> removed(const std::string& path);
+    // A tool's keys for tracks, for the moment (a change it shows before saving it): taken as
+    // they are, silently, until the next reload of each track.
+    void preview(std::vector<cDevTrackKeys>& tracks);
 
     // ---- through the worker; the main loop, between frames ----
     // A tool's source text, applied as apply_source does. A newer source (a text, or the file)

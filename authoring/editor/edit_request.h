@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -21,10 +22,12 @@ struct cEditPlan {
     std::string error;
     std::string label;    // what the history calls it ("move 3 keys on kick")
     std::string text;     // the new source when status is 200
+    std::vector<std::string> tracks;  // the tracks whose keys change (key edits only)
 };
 
-// edit: {"op": "move" | "add" | "delete" | "interpolation" | "add_track" | "rename_track", ...}
-// (the fields of each op are listed in edit_request.cpp). parsed must be the problem-free
+// edit: {"op": "move" | "add" | "paste" | "duplicate" | "delete" | "cut" | "interpolation" |
+// "add_track" | "rename_track" | "delete_track" | "move_track", ...} (the fields of each op are
+// listed in edit_request.cpp). parsed must be the problem-free
 // parse of text.
 cEditPlan plan_edit(const nlohmann::json& edit, std::string_view text, const cParsedSource& parsed,
                     const cEditLimits& limits);

@@ -59,6 +59,13 @@ constexpr int peaks_retry_seconds = 1;
 // refused with the reason and tried again by the page once the file settles.
 constexpr int source_settle_ms = 500;
 
+// A preview of a change (the show playing a dragged key) that nobody has renewed for this long
+// ends: the page renews it while a drag is held, so only a page gone mid-drag lets it lapse.
+constexpr int preview_idle_ms = 4000;
+// How long after the editor removed a track file (a renamed or deleted track) the show's report
+// of that removal is its own doing, not news for the pages.
+constexpr int removal_report_ms = 10000;
+
 // Edits remembered for undo (the oldest go first).
 constexpr std::size_t history_depth = 200;
 // Undo and redo labels sent to the pages.

@@ -102,6 +102,7 @@ void cEditorRoutes::install(httplib::Server& http) {
     post(http, "/api/edit", &cEditorRoutes::post_edit);
     post(http, "/api/undo", &cEditorRoutes::post_undo);
     post(http, "/api/redo", &cEditorRoutes::post_redo);
+    post(http, "/api/preview", &cEditorRoutes::post_preview);
     post(http, "/api/seek", &cEditorRoutes::post_seek);
     post(http, "/api/pause", &cEditorRoutes::post_pause);
     post(http, "/api/loop", &cEditorRoutes::post_loop);
@@ -196,6 +197,9 @@ void cEditorRoutes::post_edit(const json& body, httplib::Response& res) { answer
 void cEditorRoutes::post_undo(const json& body, httplib::Response& res) { answer(res, session_.undo(body)); }
 
 void cEditorRoutes::post_redo(const json& body, httplib::Response& res) { answer(res, session_.redo(body)); }
+
+// A drag's keys for the show to play, checked as the edit would be; writes no file.
+void cEditorRoutes::post_preview(const json& body, httplib::Response& res) { answer(res, session_.preview(body)); }
 
 void cEditorRoutes::post_seek(const json& body, httplib::Response& res) {
     int64_t ms = 0;

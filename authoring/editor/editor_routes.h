@@ -51,6 +51,7 @@ private:
     void post_edit(const nlohmann::json& body, httplib::Response& res);
     void post_undo(const nlohmann::json& body, httplib::Response& res);
     void post_redo(const nlohmann::json& body, httplib::Response& res);
+    void post_preview(const nlohmann::json& body, httplib::Response& res);
     void post_seek(const nlohmann::json& body, httplib::Response& res);
     void post_pause(const nlohmann::json& body, httplib::Response& res);
     void post_loop(const nlohmann::json& body, httplib::Response& res);

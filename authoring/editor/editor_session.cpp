@@ -3,7 +3,7 @@
 // reaches the disk unless the track compiler accepts it; the previous source is always kept;
 // no change is based on, or written over, a source another program is writing.
 //
-// [SECTION] state   [SECTION] edits   [SECTION] the disk
+// [SECTION] state   [SECTION] edits   [SECTION] previews   [SECTION] the disk
 #include "authoring/editor/editor_session.h"
 
 #include <unistd.h>
@@ -185,6 +185,13 @@ bool cEditorSession::version_matches(const json& request, cEditorReply& reply) {
 // ---- [SECTION] edits ----
 cEditorReply cEditorSession::edit(const json& request) {
     std::lock_guard<std::mutex> lock(mutex_);
+    cEditorReply reply = edit_locked(request);
+    // A change that was not written leaves the show with the source's keys, not a drag's.
+    if (preview_on_) end_preview();
+    return reply;
+}
+
+cEditorReply cEditorSession::edit_locked(const json& request) {
     cEditorReply reply;
     if (!version_matches(request, reply) || !sync_with_disk(reply)) return reply;
     if (!parsed_.ok()) {
@@ -211,23 +218,104 @@ cEditorReply cEditorSession::redo(const json& request) { return restore(false, r
 
 cEditorReply cEditorSession::restore(bool undo, const json& request) {
     std::lock_guard<std::mutex> lock(mutex_);
+    cEditorReply reply = restore_locked(undo, request);
+    if (preview_on_) end_preview();
+    return reply;
+}
+
+cEditorReply cEditorSession::restore_locked(bool undo, const json& request) {
     cEditorReply reply;
     if (!version_matches(request, reply) || !sync_with_disk(reply)) return reply;
-    if (undo ? undo_.empty() : redo_.empty()) return {422, refusal(undo ? "nothing to undo" : "nothing to redo")};
-    cStep step = undo ? undo_.back() : redo_.back();
-    const std::shared_ptr<const std::string>& target = undo ? step.before : step.after;
+    const std::size_t available = undo ? undo_.size() : redo_.size();
+    if (available == 0) return {422, refusal(undo ? "nothing to undo" : "nothing to redo")};
+    std::size_t steps = 1;
+    if (auto found = request.find("steps"); found != request.end()) {
+        if (!found->is_number_unsigned() || found->get<uint64_t>() == 0) {
+            return {400, refusal("'steps' must be a whole number of at least 1")};
+        }
+        if (found->get<uint64_t>() > available) {
+            return {422, refusal("there are only " + std::to_string(available) + " steps to " + (undo ? "undo" : "redo"))};
+        }
+        steps = static_cast<std::size_t>(found->get<uint64_t>());
+    }
+    // Every step between goes over at once: one write, straight to the text of the last one.
+    const cStep& last = undo ? undo_[undo_.size() - steps] : redo_[redo_.size() - steps];
+    const std::shared_ptr<const std::string> target = undo ? last.before : last.after;
+    const std::string label = (undo ? "undo " : "redo ") + last.label +
+                              (steps > 1 ? " and " + std::to_string(steps - 1) + " more" : "");
     cParsedSource parsed = parse_track_source(*target);
     if (!write(target, parsed, reply)) return reply;
-    if (undo) {
-        undo_.pop_back();
-        redo_.push_back(step);
-    } else {
-        redo_.pop_back();
-        undo_.push_back(step);
+    for (std::size_t i = 0; i < steps; ++i) {
+        if (undo) {
+            redo_.push_back(undo_.back());
+            undo_.pop_back();
+        } else {
+            undo_.push_back(redo_.back());
+            redo_.pop_back();
+        }
     }
     adopt(target, std::move(parsed));
     publish_state_locked("");
-    return {200, {{"version", version_}, {"changed", true}, {"label", (undo ? "undo " : "redo ") + step.label}}};
+    return {200, {{"version", version_}, {"changed", true}, {"label", label}}};
+}
+
+// ---- [SECTION] previews ----
+cEditorReply cEditorSession::preview(const json& request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (auto end = request.find("end"); request.is_object() && end != request.end()) {
+        if (!end->is_boolean() || !end->get<bool>()) return {400, refusal("'end' can only be true")};
+        if (preview_on_) end_preview();
+        return {200, {{"version", version_}}};
+    }
+    cEditorReply reply;
+    if (!version_matches(request, reply)) return reply;
+    if (!parsed_.ok() || disk_broken_) {
+        return {422, refusal("the source has a problem; correct it in the text first")};
+    }
+    auto op = request.find("op");
+    if (op == request.end() || !op->is_string() ||
+        (*op != "move" && *op != "paste" && *op != "duplicate")) {
+        return {400, refusal("only a move, a paste or a duplicate is previewed")};
+    }
+    cEditPlan plan = plan_edit(request, *text_, parsed_, limits_);
+    if (plan.status != 200) return {plan.status, refusal(plan.error)};
+    cParsedSource next = parse_track_source(plan.text);
+    if (!next.ok()) return {422, refusal("the track compiler refuses it: " + first_problem(next))};
+    std::vector<cDevTrackKeys> tracks;
+    for (const std::string& name : plan.tracks) {
+        for (const cSourceTrack& t : next.tracks) {
+            if (t.name == name) tracks.push_back({name, t.keys});
+        }
+    }
+    dev_.request_preview(std::move(tracks));
+    preview_on_ = true;
+    preview_at_ = std::chrono::steady_clock::now();
+    return {200, {{"version", version_}, {"tracks", plan.tracks}}};
+}
+
+void cEditorSession::end_preview() {
+    preview_on_ = false;
+    // The source as it is on disk now, which the show would take by itself: a save from another
+    // program that the show took while the drag went on is not put back to the editor's text.
+    cSourceRead read;
+    std::string error;
+    if (read_source_file(source_path_, read, error) && !read.changing && parse_track_source(read.text).ok()) {
+        dev_.request_tracks(std::move(read.text));
+    } else if (parsed_.ok()) {
+        dev_.request_tracks(*text_);
+    }
+}
+
+bool cEditorSession::removed_by_editor(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto now = std::chrono::steady_clock::now();
+    std::erase_if(removed_files_, [&](const auto& entry) {
+        return now - entry.second > std::chrono::milliseconds(editor_config::removal_report_ms);
+    });
+    for (const auto& entry : removed_files_) {
+        if (entry.first == path) return true;
+    }
+    return false;
 }
 
 void cEditorSession::adopt(std::shared_ptr<const std::string> text, cParsedSource parsed) {
@@ -282,14 +370,16 @@ bool cEditorSession::write(const std::shared_ptr<const std::string>& text, const
         }
     }
     source.finish();
-    if (parsed.ok()) remove_dropped_track_files(parsed);
     dev_.request_tracks(*text);
+    preview_on_ = false;
+    if (parsed.ok()) remove_dropped_track_files(parsed);
     return true;
 }
 
-// A track the change removed (a rename, an undone new track) leaves a file the show would still
-// read; it goes when it holds exactly what the source compiled to, and when the source on disk
-// now (another program may have saved since) does not define the track either.
+// A track the change removed (a rename, a deletion, an undone new track) leaves a file the show
+// would still read; it goes when it holds exactly what the source compiled to, and when the
+// source on disk now (another program may have saved since) does not define the track either.
+// The show then reads the track as a start without its file would: no keys, value 0.
 void cEditorSession::remove_dropped_track_files(const cParsedSource& parsed) {
     std::vector<const cSourceTrack*> dropped;
     for (const cSourceTrack& old : shown_.tracks) {
@@ -301,12 +391,19 @@ void cEditorSession::remove_dropped_track_files(const cParsedSource& parsed) {
     std::string on_disk, error;
     if (!read_source_file(source_path_, on_disk, error)) return;
     cParsedSource current = parse_track_source(on_disk);
+    std::vector<cDevTrackKeys> emptied;
+    const auto now = std::chrono::steady_clock::now();
     for (const cSourceTrack* old : dropped) {
         bool defined = false;
         for (const cSourceTrack& now : current.tracks) defined = defined || now.name == old->name;
         std::string path = sync_dir_ + track_file_name(old->name), bytes;
-        if (!defined && read_source_file(path, bytes, error) && bytes == encode_track(old->keys)) ::unlink(path.c_str());
+        if (!defined && read_source_file(path, bytes, error) && bytes == encode_track(old->keys) &&
+            ::unlink(path.c_str()) == 0) {
+            removed_files_.push_back({std::string(kSyncBasePath) + track_file_name(old->name), now});
+            emptied.push_back({old->name, {}});
+        }
     }
+    if (!emptied.empty()) dev_.request_preview(std::move(emptied));
 }
 
 bool cEditorSession::sync_with_disk(cEditorReply& reply) {
@@ -376,6 +473,11 @@ void cEditorSession::check_disk() {
 
 void cEditorSession::poll_disk() {
     std::lock_guard<std::mutex> lock(mutex_);
+    // A page that went away in the middle of a drag leaves the show its source's keys.
+    if (preview_on_ && std::chrono::steady_clock::now() - preview_at_ >
+                           std::chrono::milliseconds(editor_config::preview_idle_ms)) {
+        end_preview();
+    }
     if (stamp_source_file(source_path_) == settled_stamp_) return;
     cEditorReply ignored;
     sync_with_disk(ignored);

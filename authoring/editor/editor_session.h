@@ -41,10 +41,21 @@ public:
 
     // The whole state: version, tracks, the source's problems, history, time line, player.
     std::string state_text();
-    // {"version": N, "op": ...} (edit_request.h); undo and redo take {"version": N}.
+    // {"version": N, "op": ...} (edit_request.h); undo and redo take {"version": N} and
+    // optionally "steps" (how many steps at once, one write: a click on the history).
     cEditorReply edit(const nlohmann::json& request);
     cEditorReply undo(const nlohmann::json& request);
     cEditorReply redo(const nlohmann::json& request);
+    // A key edit as edit() takes it (move, paste, duplicate), shown by the playing show at once
+    // and saved nowhere: the keys of the tracks it changes go to the show, which plays them
+    // until the next reload of those tracks. The same checks as an edit, and the same refusals.
+    // {"version": N, "end": true} gives the show the source's keys again (a drag let go without
+    // a change); so does a preview left without a word for a few seconds (a page gone
+    // mid-drag), and any edit, undo or redo.
+    cEditorReply preview(const nlohmann::json& request);
+    // Whether the file of a show's event is one this editor removed a moment ago (the track
+    // file of a renamed or deleted track): the show's word about its removal concerns nobody.
+    bool removed_by_editor(const std::string& path);
     // A page's event stream, starting with the whole state; null when too many are open.
     std::shared_ptr<cEventQueue> open_stream();
     // The source may have changed on disk (the show reloaded it): a whole text other than the
@@ -95,6 +106,11 @@ private:
     uint64_t tracks_text_version_ = 0;
     std::deque<cStep> undo_;
     std::vector<cStep> redo_;
+    // The show plays keys of a preview; since when it was last asked for.
+    bool preview_on_ = false;
+    std::chrono::steady_clock::time_point preview_at_;
+    // Track files this editor removed (paths as the show names them), and when.
+    std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> removed_files_;
 
     std::string state_locked();
     void publish_state_locked(const std::string& notice);
@@ -106,5 +122,8 @@ private:
     // The source and its track files, all or nothing; false with the refusal to send.
     bool write(const std::shared_ptr<const std::string>& text, const cParsedSource& parsed, cEditorReply& refusal);
     void remove_dropped_track_files(const cParsedSource& parsed);
+    void end_preview();
     cEditorReply restore(bool undo, const nlohmann::json& request);
+    cEditorReply edit_locked(const nlohmann::json& request);
+    cEditorReply restore_locked(bool undo, const nlohmann::json& request);
 };

@@ -66,7 +66,8 @@ void cShowEventBridge::forward(const std::deque<cDevEvent>& events, bool state_p
     bool player_changed = false;
     for (const cDevEvent& event : events) {
         if (event.kind == cDevEvent::tracks_reloaded) session_.check_disk();
-        if (event.kind == cDevEvent::reload_failed) {
+        // The show's word about a file the editor itself removed is not news to the pages.
+        if (event.kind == cDevEvent::reload_failed && !session_.removed_by_editor(event.path)) {
             hub_.publish("notice", nlohmann::json{{"text", "the show could not apply \"" + event.path + "\": " + event.text},
                                                   {"error", true}}
                                        .dump());

@@ -3,7 +3,7 @@
 // Never reorders, rewrites or drops a line the edit does not touch.
 //
 // [SECTION] lines of the text   [SECTION] the plan and its output   [SECTION] key edits
-// [SECTION] tracks
+// [SECTION] tracks   [SECTION] track blocks
 #include "authoring/editor/source_document.h"
 
 #include <algorithm>
@@ -397,6 +397,102 @@ cTextEdit add_track(std::string_view text, std::string_view name) {
     if (raw.count() > 0 && !is_blank(raw.line(raw.count() - 1).content)) tail.push_back("");
     tail.push_back(format_track_header(name));
     result.text = write_out(raw, plan, text.size() + name.size() + 16);
+    result.ok = true;
+    return result;
+}
+
+// ---- [SECTION] track blocks ----
+namespace {
+
+// Line indexes (0 is line 1) of a track's block: [first, last], trailing blank lines left out.
+struct cBlock {
+    std::size_t first = 0, last = 0;
+};
+
+std::size_t block_start(const cRawText& raw, const cParsedSource& parsed, std::size_t track) {
+    std::size_t header = static_cast<std::size_t>(parsed.tracks[track].line - 1);
+    if (track == 0) return header;
+    std::size_t first = header;
+    while (first > 0 && is_comment_line(raw.line(first - 1).content)) --first;
+    // Comments right under the previous track's lines are its own.
+    return first < header && first > 0 && is_blank(raw.line(first - 1).content) ? first : header;
+}
+
+cBlock block_of(const cRawText& raw, const cParsedSource& parsed, std::size_t track) {
+    cBlock block{block_start(raw, parsed, track), 0};
+    std::size_t end = track + 1 < parsed.tracks.size() ? block_start(raw, parsed, track + 1) : raw.count();
+    block.last = end - 1;
+    while (block.last > block.first && is_blank(raw.line(block.last).content)) --block.last;
+    return block;
+}
+
+// Drops the block and one side's blank lines: those after it, or for the last block those
+// before it, so that the blocks around it stay one blank line apart.
+void drop_block(const cRawText& raw, cPlan& plan, const cBlock& block) {
+    for (std::size_t i = block.first; i <= block.last; ++i) plan.dropped[i] = 1;
+    std::size_t after = block.last + 1;
+    bool blank_after = false;
+    for (; after < raw.count() && is_blank(raw.line(after).content); ++after) {
+        plan.dropped[after] = 1;
+        blank_after = true;
+    }
+    if (after < raw.count() || blank_after) return;
+    for (std::size_t i = block.first; i > 0 && is_blank(raw.line(i - 1).content); --i) plan.dropped[i - 1] = 1;
+}
+
+}  // namespace
+
+cTextEdit delete_track(std::string_view text, const cParsedSource& parsed, std::string_view name) {
+    cTextEdit result;
+    std::size_t index = 0;
+    if (!find_source_track(parsed, name, &index)) {
+        result.error = "no track '" + std::string(name) + "'";
+        return result;
+    }
+    cRawText raw(text);
+    cPlan plan(raw.count());
+    drop_block(raw, plan, block_of(raw, parsed, index));
+    result.text = write_out(raw, plan, text.size());
+    result.ok = true;
+    return result;
+}
+
+cTextEdit move_track(std::string_view text, const cParsedSource& parsed, std::string_view name, std::string_view before) {
+    cTextEdit result;
+    std::size_t index = 0, target = parsed.tracks.size();
+    if (!find_source_track(parsed, name, &index)) {
+        result.error = "no track '" + std::string(name) + "'";
+        return result;
+    }
+    if (!before.empty() && !find_source_track(parsed, before, &target)) {
+        result.error = "no track '" + std::string(before) + "'";
+        return result;
+    }
+    if (before == name) {
+        result.error = "a track cannot be moved before itself";
+        return result;
+    }
+    cRawText raw(text);
+    // Already there: the text stays as it is.
+    if (target == index + 1) {
+        result.text = std::string(text);
+        result.ok = true;
+        return result;
+    }
+    const cBlock block = block_of(raw, parsed, index);
+    std::vector<std::string> lines;
+    for (std::size_t i = block.first; i <= block.last; ++i) lines.emplace_back(raw.line(i).content);
+    cPlan plan(raw.count());
+    drop_block(raw, plan, block);
+    if (target < parsed.tracks.size()) {
+        lines.emplace_back();
+        plan.inserted_after[block_start(raw, parsed, target)] = std::move(lines);
+    } else {
+        const cBlock last = block_of(raw, parsed, parsed.tracks.size() - 1);
+        lines.insert(lines.begin(), std::string());
+        plan.inserted_after[last.last + 1] = std::move(lines);
+    }
+    result.text = write_out(raw, plan, text.size() + 2);
     result.ok = true;
     return result;
 }

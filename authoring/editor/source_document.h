@@ -37,3 +37,13 @@ cTextEdit rename_track(std::string_view text, const cParsedSource& parsed, std::
 
 // Appends "track NAME" after a blank line at the end of the source.
 cTextEdit add_track(std::string_view text, std::string_view name);
+
+// A track's block is its header, its lines up to the next track's block, and the comment lines
+// right above its header when a blank line stands before them (never the first track's: those
+// describe the file). Blank lines around blocks keep one between every two.
+// Removes the track's block with the blank lines that separated it.
+cTextEdit delete_track(std::string_view text, const cParsedSource& parsed, std::string_view name);
+// Moves the track's block before the block of track `before`, or after the last block when
+// `before` is empty.
+cTextEdit move_track(std::string_view text, const cParsedSource& parsed, std::string_view name,
+                     std::string_view before);

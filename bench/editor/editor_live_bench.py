@@ -19,7 +19,7 @@ import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "tests", "host", "editor"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "authoring", "editor"))
 from editor_browser import Player, free_port, make_probe_show  # noqa: E402
 
 SOURCE = "track scene_probe\n  0:0 1 step\ntrack probe_value\n  0:0 0.5 step\n  4:0 1.0 step\n"

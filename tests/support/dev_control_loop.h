@@ -7,6 +7,7 @@
 // took, with the time; never touches a file.
 #pragma once
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -31,9 +32,12 @@ public:
     using clock = std::chrono::steady_clock;
 
     struct cRequest {
-        std::string text;    // "seek 1234", "pause 1", "toggle", "loop 100 200", "tracks"
+        // "seek 1234", "pause 1", "toggle", "loop 100 200", "tracks", "preview NAME ROW=VALUE ...
+        // [| NAME ...]" (every key of each track, the value as the float's shortest decimal)
+        std::string text;
         std::string tracks;  // the source text of a "tracks" request
         clock::time_point at;
+        std::vector<cDevTrackKeys> preview;  // the tracks of a "preview" request
     };
 
     explicit cDevControlLoop(cDevLoopOptions options = {}) : options_(options) {
@@ -60,6 +64,12 @@ public:
     void report_tracks_reloaded(const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex_);
         reports_.push_back(text);
+    }
+    // What the development mode reports when a file it reads is removed or cannot be taken:
+    // posted at the next turn, delivered at its end.
+    void report_reload_failed(const std::string& path, const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failures_.push_back({cDevEvent::reload_failed, path, text});
     }
     // Returns once a whole turn has run since the call: every request made before it is taken.
     void settle() {
@@ -98,6 +108,7 @@ private:
     std::condition_variable wake_, changed_;
     std::vector<cRequest> requests_;
     std::vector<std::string> reports_;
+    std::vector<cDevEvent> failures_;
     uint64_t turns_ = 0;
     bool stop_ = false;
 
@@ -124,11 +135,14 @@ private:
 
     void turn() {
         std::vector<std::string> reports;
+        std::vector<cDevEvent> failures;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             reports.swap(reports_);
+            failures.swap(failures_);
         }
         for (std::string& text : reports) control_.post({cDevEvent::tracks_reloaded, kSyncSourcePath, std::move(text)});
+        for (cDevEvent& failure : failures) control_.post(std::move(failure));
         bool changed = false;
         for (cDevRequest& request : control_.take_requests()) changed = apply(request) || changed;
         // The show pauses at its end instead of ending.
@@ -167,6 +181,7 @@ private:
                 loop_on_ = loop_end_ms_ > loop_start_ms_;
                 return true;
             case cDevRequest::tracks: take_tracks(std::move(request.text)); return false;
+            case cDevRequest::preview: record(preview_text(request.keys), "", std::move(request.keys)); return false;
         }
         return false;
     }
@@ -184,14 +199,27 @@ private:
         record("tracks", std::move(text));
     }
 
-    void record(std::string text, std::string tracks) {
+    static std::string preview_text(const std::vector<cDevTrackKeys>& tracks) {
+        std::string text = "preview";
+        char number[32];
+        for (std::size_t i = 0; i < tracks.size(); ++i) {
+            text += (i ? " | " : " ") + tracks[i].name;
+            for (const cSyncKey& key : tracks[i].keys) {
+                auto [end, ec] = std::to_chars(number, number + sizeof number, key.value);
+                text += " " + std::to_string(key.row) + "=" + std::string(number, ec == std::errc() ? end : number);
+            }
+        }
+        return text;
+    }
+
+    void record(std::string text, std::string tracks, std::vector<cDevTrackKeys> preview = {}) {
         if (options_.echo) {
             std::printf("# show: %s\n", text.c_str());
             std::fflush(stdout);
         }
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            requests_.push_back({std::move(text), std::move(tracks), clock::now()});
+            requests_.push_back({std::move(text), std::move(tracks), clock::now(), std::move(preview)});
         }
         changed_.notify_all();
     }

@@ -1,21 +1,31 @@
-// The ruler over the lanes: the show's sections, the bar and beat grid with times, the music's
-// waveform, the loop and the show's end. Click or drag on it to seek. Also draws the grid
-// lines behind the lanes, so both use one rule for which lines fit.
+// The ruler over the lanes: the show's sections, the bar, beat and row grid labelled in beat:row
+// (the count of the source, the clock and every read-out) with seconds, the music's waveform,
+// the loop and the show's end. Click or drag on it to seek, on the finest grid line shown
+// (Shift: anywhere). Also draws the grid lines behind the lanes, so both use one rule for
+// which lines fit.
+
+import { formatPosition } from './view.js';
 
 const SECTION_H = 18, TICKS_H = 24;
-const MIN_LINE_GAP = 5, MIN_LABEL_GAP = 64;
+const MIN_LINE_GAP = 5, MIN_LABEL_GAP = 72;
 
 // The finest grid whose lines stay apart: {rows between lines, rows per labelled line}.
-function gridSteps(view) {
+export function gridSteps(view) {
   const pxPerRow = view.xOfMs(view.msOfRow(1)) - view.xOfMs(0);
-  const rowsPerBar = view.rowsPerBeat * view.beatsPerBar;
-  let step = 1;
-  for (const candidate of [1, 2, view.rowsPerBeat, rowsPerBar, rowsPerBar * 2, rowsPerBar * 4, rowsPerBar * 8, rowsPerBar * 16]) {
-    step = candidate;
-    if (candidate * pxPerRow >= MIN_LINE_GAP) break;
+  const rowsPerBar = view.rowsPerBar;
+  const steps = [1, 2, view.rowsPerBeat, rowsPerBar, rowsPerBar * 2, rowsPerBar * 4, rowsPerBar * 8, rowsPerBar * 16];
+  let step = steps[steps.length - 1];
+  for (const candidate of steps) {
+    if (candidate * pxPerRow >= MIN_LINE_GAP) {
+      step = candidate;
+      break;
+    }
   }
-  let label = rowsPerBar;
-  while (label * pxPerRow < MIN_LABEL_GAP) label *= 2;
+  let label = steps.find((candidate) => candidate >= step && candidate * pxPerRow >= MIN_LABEL_GAP);
+  if (label === undefined) {
+    label = steps[steps.length - 1];
+    while (label * pxPerRow < MIN_LABEL_GAP) label *= 2;
+  }
   return { step, label, rowsPerBar };
 }
 
@@ -46,10 +56,19 @@ export class Ruler {
 
   get height() { return this.canvas.clientHeight; }
 
+  // The row of the nearest line of the grid shown, or the time itself with Shift; the seek
+  // goes to the first millisecond of that row, so the clock shows the row clicked.
   seekTo(e) {
     const view = this.app.view;
-    const ms = Math.round(Math.min(Math.max(view.msOfX(e.offsetX), 0), view.totalMs));
-    this.app.seek(ms);
+    const ms = Math.min(Math.max(view.msOfX(e.offsetX), 0), view.totalMs);
+    if (e.shiftKey) {
+      this.app.seek(Math.round(ms));
+      return;
+    }
+    const { step } = gridSteps(view);
+    const last = this.app.state ? this.app.state.timeline.last_row : Infinity;
+    const row = Math.min(Math.max(Math.round(view.rowOfMs(ms) / step) * step, 0), last);
+    this.app.seek(view.startMsOfRow(row));
   }
 
   down(e) {
@@ -64,7 +83,7 @@ export class Ruler {
   up(e) {
     if (!this.seeking) return;
     this.seeking = false;
-    this.canvas.releasePointerCapture(e.pointerId);
+    if (this.canvas.hasPointerCapture(e.pointerId)) this.canvas.releasePointerCapture(e.pointerId);
   }
 
   draw(ctx, state, peaks, colors) {
@@ -105,16 +124,16 @@ export class Ruler {
       ctx.fillRect(endX, SECTION_H, width - endX, height - SECTION_H);
     }
 
-    // Grid ticks and bar labels.
-    const { label, rowsPerBar } = gridSteps(view);
+    // Grid ticks and their labels: beat:row, and the seconds.
+    const { label } = gridSteps(view);
     drawGrid(ctx, view, SECTION_H, TICKS_H, colors);
     ctx.fillStyle = colors.text;
     ctx.textBaseline = 'top';
     const firstLabel = Math.max(0, Math.floor(view.rowOfMs(view.startMs) / label) * label);
     for (let row = firstLabel; row <= view.rowOfMs(view.endMs); row += label) {
       const x = view.xOfMs(view.msOfRow(row));
-      const bar = row / rowsPerBar + 1;
-      ctx.fillText(`${bar}  ${(view.msOfRow(row) / 1000).toFixed(1)}s`, x + 3, SECTION_H + 4);
+      const seconds = view.msOfRow(row) / 1000;
+      ctx.fillText(`${formatPosition(row, view.rowsPerBeat)}  ${seconds.toFixed(label < view.rowsPerBeat ? 2 : 1)}s`, x + 3, SECTION_H + 4);
     }
 
     // The waveform: per pixel column, the lowest and highest peak of the buckets it covers.
@@ -142,6 +161,7 @@ export class Ruler {
     ctx.textBaseline = 'middle';
     ctx.fillText(peaks && peaks.error ? 'no waveform' : 'music', 8, top + waveH / 2);
     ctx.fillText(timeline.sections.length ? 'sections' : 'no sections', 8, SECTION_H / 2);
+    ctx.fillText('beat:row  time', 8, SECTION_H + TICKS_H / 2);
     ctx.strokeStyle = colors.line;
     ctx.beginPath();
     ctx.moveTo(0, height - 0.5);

@@ -1,8 +1,10 @@
 // The visible stretch of the show: which millisecond lies under which pixel, rows and times,
-// zoom and scroll. Shared by the ruler, the lanes and the playhead; draws nothing.
+// zoom and scroll, and what of it the page keeps across reloads. Shared by the ruler, the lanes
+// and the playhead; draws nothing.
 
 export const LABEL_WIDTH = 150;
 const MIN_MS_PER_PX = 0.25;
+const STORE_KEY = 'editor.view';
 
 export class View {
   constructor() {
@@ -26,6 +28,7 @@ export class View {
 
   get timeWidth() { return Math.max(1, this.width - this.left); }
   get endMs() { return this.startMs + this.timeWidth * this.msPerPx; }
+  get rowsPerBar() { return this.rowsPerBeat * this.beatsPerBar; }
 
   xOfMs(ms) { return this.left + (ms - this.startMs) / this.msPerPx; }
   msOfX(x) { return this.startMs + (x - this.left) * this.msPerPx; }
@@ -33,12 +36,32 @@ export class View {
   msOfRow(row) { return row * 1000 / this.rowsPerSecond; }
   // The whole millisecond of a row, as the player's loop and seek keys round it.
   wholeMsOfRow(row) { return Math.round(this.msOfRow(row)); }
+  // The first whole millisecond that lies in the row: a seek there shows the row as the
+  // current one everywhere (the clock, the read-outs, a key put "at the playhead").
+  startMsOfRow(row) { return Math.ceil(this.msOfRow(row) - 1e-9); }
+  // The row a time lies in (the clock's beat:row).
+  rowAt(ms) { return Math.floor(this.rowOfMs(ms) + 1e-9); }
 
   zoomAt(x, factor) {
     const anchor = this.msOfX(x);
     const maxMsPerPx = this.totalMs / this.timeWidth;
     this.msPerPx = Math.min(Math.max(this.msPerPx * factor, MIN_MS_PER_PX), maxMsPerPx);
     this.startMs = anchor - (x - this.left) * this.msPerPx;
+    this.clamp();
+  }
+
+  // Zoom about a time (the playhead), brought into view first when it is not.
+  zoomAbout(ms, factor) {
+    if (ms < this.startMs || ms > this.endMs) this.startMs = ms - this.timeWidth * this.msPerPx / 2;
+    this.zoomAt(this.xOfMs(ms), factor);
+  }
+
+  // The stretch from one time to another fills the width, with a little room at both ends.
+  frame(fromMs, toMs) {
+    const span = Math.max(toMs - fromMs, this.msOfRow(this.rowsPerBeat));
+    const margin = span * 0.08;
+    this.msPerPx = Math.min(Math.max((span + 2 * margin) / this.timeWidth, MIN_MS_PER_PX), this.totalMs / this.timeWidth);
+    this.startMs = (fromMs + toMs) / 2 - this.timeWidth * this.msPerPx / 2;
     this.clamp();
   }
 
@@ -67,6 +90,28 @@ export class View {
   }
 }
 
+// ---- what the page keeps across reloads ----
+// {startMs, msPerPx, scrollY, laneHeight, follow, focused}; an entry that is not what the page
+// wrote (another version's, edited by hand) is ignored field by field.
+export function loadSettings() {
+  try {
+    const saved = JSON.parse(localStorage.getItem(STORE_KEY) || '{}');
+    return saved && typeof saved === 'object' ? saved : {};
+  } catch (err) {
+    return {};
+  }
+}
+
+export function saveSettings(settings) {
+  try {
+    localStorage.setItem(STORE_KEY, JSON.stringify(settings));
+  } catch (err) {
+    // A browser without storage (private mode, full): the view is simply not kept.
+  }
+}
+
+export const finite = (x) => typeof x === 'number' && Number.isFinite(x);
+
 export function formatTime(ms) {
   const sign = ms < 0 ? '-' : '';
   const whole = Math.abs(Math.round(ms));
@@ -79,4 +124,19 @@ export function formatTime(ms) {
 export function formatPosition(row, rowsPerBeat = 8) {
   const beat = Math.floor(row / rowsPerBeat);
   return `${beat}:${row - beat * rowsPerBeat}`;
+}
+
+// "+1:2", "-0:4": a distance in rows as a position.
+export function formatOffset(rows, rowsPerBeat = 8) {
+  return (rows < 0 ? '-' : '+') + formatPosition(Math.abs(rows), rowsPerBeat);
+}
+
+// The shortest decimal that reads back as the same 32-bit float (as the track source writes it).
+export function formatValue(v) {
+  if (!Number.isFinite(v)) return String(v);
+  for (let digits = 1; digits <= 9; digits++) {
+    const text = Number(v.toPrecision(digits));
+    if (Math.fround(text) === Math.fround(v)) return String(text);
+  }
+  return String(v);
 }

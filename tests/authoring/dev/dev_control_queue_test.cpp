@@ -36,4 +36,18 @@ TEST(dev_control, requests_that_supersede_each_other_wait_as_one_in_the_order_of
     const std::vector<cDevRequest> one = control.take_requests();
     ASSERT_EQ(one.size(), 1u);
     EXPECT_EQ(one[0].kind, cDevRequest::toggle_pause) << "a toggle alone stays a toggle";
+
+    // Previews wait as one, each track with its newest keys: a drag over two tracks, then over
+    // one of them, keeps the other's.
+    control.request_preview({{"kick", {{0, 1.0f, 0}}}});
+    control.request_preview({{"kick", {{0, 2.0f, 0}}}, {"word_t", {{8, 3.0f, 1}}}});
+    control.request_preview({{"kick", {{0, 4.0f, 0}, {8, 5.0f, 0}}}});
+    const std::vector<cDevRequest> previews = control.take_requests();
+    ASSERT_EQ(previews.size(), 1u);
+    ASSERT_EQ(previews[0].keys.size(), 2u);
+    EXPECT_EQ(previews[0].keys[0].name, "kick");
+    ASSERT_EQ(previews[0].keys[0].keys.size(), 2u);
+    EXPECT_EQ(previews[0].keys[0].keys[1].value, 5.0f);
+    EXPECT_EQ(previews[0].keys[1].name, "word_t");
+    EXPECT_EQ(previews[0].keys[1].keys[0].value, 3.0f);
 }

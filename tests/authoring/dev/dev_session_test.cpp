@@ -145,9 +145,19 @@ TEST(DevSession, a_tool_on_another_thread_drives_the_show_between_frames) {
     while (host->sync->get_value("probe_value", 0) != 3.0f && std::chrono::steady_clock::now() < parsed_by) {
         session.run_frame();
     }
-    quiet_again.stop();
     EXPECT_EQ(in_that_frame, 2.0f);
     EXPECT_EQ(host->sync->get_value("probe_value", 0), 3.0f);
+
+    // A tool's preview is taken in the next frame and drawn, also by a paused show that had
+    // nothing to draw.
+    control.request_pause(true);
+    for (int i = 0; i < 1000 && (i < 2 || session.drew()); ++i) session.run_frame();
+    ASSERT_FALSE(session.drew()) << "the paused show kept drawing";
+    control.request_preview({{"probe_value", {{0, 4.0f, kSyncStep}}}});
+    session.run_frame();
+    EXPECT_TRUE(session.drew()) << "the preview was not drawn";
+    EXPECT_EQ(host->sync->get_value("probe_value", 0), 4.0f);
+    quiet_again.stop();
 
     // An image saved while the show runs: the same texture record takes it.
     const cTexture* white = static_cast<gfxContext*>(host->gfx)->textures().find("data/textures/default_white.png");

@@ -76,6 +76,20 @@ TEST_F(TrackReload, a_source_replaces_the_tracks_it_names_and_a_bad_one_changes_
     out2.stop();
     EXPECT_EQ(at("kick", 0), 2.0f);
     EXPECT_EQ(at("fresh", 0), 4.0f);
+
+    // A tool's preview holds, silently, until the next source names the track; a preview
+    // without keys reads 0, as a track without a file does.
+    cCaptureStream quiet_out(STDOUT_FILENO), quiet_err(STDERR_FILENO);
+    std::vector<cDevTrackKeys> preview = {{"kick", {{0, 6.0f, kSyncStep}}}, {"fresh", {}}};
+    reloader.preview(preview);
+    EXPECT_EQ(quiet_out.stop() + quiet_err.stop(), "");
+    EXPECT_EQ(at("kick", 1000), 6.0f);
+    EXPECT_EQ(at("fresh", 0), 0.0f);
+    cCaptureStream out3(STDOUT_FILENO);
+    EXPECT_TRUE(reloader.apply_source("track fresh\n  0:0 4 step\n", "show.tracks").ok);
+    out3.stop();
+    EXPECT_EQ(at("fresh", 0), 4.0f);
+    EXPECT_EQ(at("kick", 1000), 6.0f) << "a source that does not name the track leaves the preview";
 }
 
 TEST_F(TrackReload, a_track_file_is_read_again_only_when_it_is_whole) {

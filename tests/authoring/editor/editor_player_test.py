@@ -1,7 +1,9 @@
 """The editor page in headless Chromium against the real player: demoplayer --dev under Xvfb,
 serving its editor, with the probe module logging the time and the track "probe_value" it reads
 each frame. The page shows the show's tracks; the ruler seeks the player and Space pauses it; a
-dragged key reaches the source file, the compiled track and the value the module reads; undo
+dragged key reaches the source file, the compiled track and the value the module reads, which
+reads it while the drag is held, before anything is saved; the value beside a track's name is
+the one the module reads; undo
 gives the file back byte for byte; a text editor's save reaches the page; a page left open while
 the player restarts says so; a taken port leaves the player running without its editor.
 
@@ -176,6 +178,41 @@ class EditorOnPlayer(unittest.TestCase):
         # At an unchanged time, the module now reads the new value.
         t, v = self.wait_render(lambda t, v: f32(v) == f32(value), "the module does not read the new value")
         self.assertLessEqual(abs(t - AFTER_KEY_MS), 50)
+
+    def test_3_b_a_held_drag_plays_in_the_module_before_it_is_saved_and_the_names_show_what_it_reads(self):
+        # Paused after the last key: the value beside the name is the one the module reads.
+        t, v = self.renders()[-1]
+        shown = lambda: self.driver.execute_script("return window.editor.shownValues().probe_value")  # noqa: E731
+        self.assertEqual(f32(float(shown())), f32(v), f"the page shows {shown()} where the module reads {v} at {t} ms")
+        before, text_before, track_before = self.version(), read(self.source_path), read(self.track_path, "rb")
+        start = wait_for(self.driver, f"return window.editor.keyPosition('probe_value', {KEY_ROW})", message="the key")
+        actions = ActionChains(self.driver)
+        pointer = actions.w3c_actions.pointer_action
+        pointer.move_to_location(round(start["x"]), round(start["y"])).pointer_down()
+        for i in range(1, 7):
+            pointer.move_to_location(round(start["x"]), round(start["y"] + 4 * i))
+        actions.perform()
+        # Held: the module reads the value beside the pointer; the files are as they were.
+        tip = self.driver.execute_script("return document.getElementById('drag-tip').textContent")
+        dragged = re.match(r"probe_value 32:0  (\S+)", tip)
+        self.assertIsNotNone(dragged, f"the tip beside the pointer says {tip!r}")
+        dragged = float(dragged.group(1))
+        self.assertLess(dragged, v)
+        self.wait_render(lambda t2, v2: f32(v2) == f32(dragged), f"the module does not read the dragged {dragged}")
+        self.assertEqual(f32(float(shown())), f32(dragged))
+        self.assertEqual(read(self.source_path), text_before, "the source was written during the drag")
+        self.assertEqual(read(self.track_path, "rb"), track_before, "the track file was written during the drag")
+        self.assertEqual(self.version(), before)
+        release = ActionChains(self.driver)
+        release.w3c_actions.pointer_action.pointer_up()
+        release.perform()
+        wait_for(self.driver, f"return window.editor.state().version === {before + 1}", message="the drag saved")
+        self.assertEqual(track_keys(self.track_path), [(0, 0.5, 1), (KEY_ROW, f32(dragged), 0)])
+        self.assertEqual(self.driver.execute_script("return window.editor.state().history.undo.length"), 2)
+        self.press(Keys.CONTROL, "z")
+        wait_for(self.driver, f"return window.editor.state().version === {before + 2}", message="the undone drag")
+        self.assertEqual(read(self.source_path), text_before)
+        self.wait_render(lambda t2, v2: f32(v2) == f32(v), "the module does not read the value before the drag again")
 
     def test_4_undo_gives_the_file_back_byte_for_byte(self):
         before = self.version()

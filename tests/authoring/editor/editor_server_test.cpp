@@ -354,7 +354,9 @@ TEST_F(EditorServer, every_kind_of_edit_and_undo_redo_restore_the_file_byte_for_
 
     json history = state()["history"];
     EXPECT_EQ(history["undo"].size(), 6u);
-    EXPECT_EQ(history["undo"][3], "move 2 keys on kick and word_t");
+    // What each step did: one key by its place, several by how far they went.
+    EXPECT_EQ(history["undo"], json::parse(R"(["add kick 5:0 = -2.5", "delete kick 2:0", "make 2 keys on kick and word_t smooth",
+        "move 2 keys on kick and word_t by +0:4", "add track glow", "rename track glow to glow_2"])"));
     for (std::size_t i = texts.size() - 1; i-- > 0;) {
         auto res = post("undo", {{"version", version()}});
         ASSERT_TRUE(res && res->status == 200) << (res ? res->body : "no answer");
@@ -371,6 +373,141 @@ TEST_F(EditorServer, every_kind_of_edit_and_undo_redo_restore_the_file_byte_for_
     post("undo", {{"version", version()}});
     edit({{"op", "delete"}, {"keys", {{{"track", "word_t"}, {"row", 0}}}}});
     EXPECT_TRUE(state()["history"]["redo"].empty());
+}
+
+TEST_F(EditorServer, paste_replaces_tracks_are_deleted_and_moved_and_the_history_goes_back_several_steps) {
+    cStreamReader page(editor->port(), editor->token());
+    auto edit = [&](json body) {
+        body["version"] = version();
+        auto res = post("edit", body);
+        EXPECT_TRUE(res && res->status == 200) << body.dump() << " -> " << (res ? res->body : "no answer");
+        return res ? json::parse(res->body) : json();
+    };
+    // Keys pasted onto 2:0 of kick and 8:0 of word_t take those keys' places; 2:4 is new.
+    json pasted = edit({{"op", "paste"},
+                        {"keys", {{{"track", "kick"}, {"row", 16}, {"value", 0.25}, {"interpolation", "linear"}},
+                                  {{"track", "kick"}, {"row", 20}, {"value", 0.75}, {"interpolation", "step"}},
+                                  {{"track", "word_t"}, {"row", 64}, {"value", 2}, {"interpolation", "smooth"}}}}});
+    EXPECT_EQ(pasted["label"], "paste 3 keys on kick and word_t at 2:0, replacing 2");
+    const std::string after_paste =
+        "# the test show\n"
+        "\n"
+        "track kick   # drums\n"
+        "  # -- intro, 0:0 --\n"
+        "  0:0      0          step\n"
+        "  1:0      1          linear   # first hit\n"
+        "  2:0      0.25       linear\n"
+        "  2:4      0.75       step\n"
+        "  # -- verse, 4:0 --\n"
+        "  4:0      0          step\n"
+        "\n"
+        "track word_t\n"
+        "  0:0      0          linear\n"
+        "  8:0      2          smooth\n";
+    EXPECT_EQ(source(), after_paste);
+
+    // A deleted track takes its block and its file; the show plays it as a start without that
+    // file would (no keys), and its word about the file it misses is nobody's news.
+    json deleted = edit({{"op", "delete_track"}, {"track", "kick"}});
+    EXPECT_EQ(deleted["label"], "delete track kick (5 keys)");
+    EXPECT_EQ(source(), "# the test show\n\ntrack word_t\n  0:0      0          linear\n  8:0      2          smooth\n");
+    EXPECT_FALSE(sync_files(show).count("_kick.track"));
+    EXPECT_EQ(dev.requests().back().text, "preview kick");
+    dev.report_reload_failed("data/sync/_kick.track", "removed; the track keeps its keys");
+    dev.report_reload_failed("data/sync/_word_t.track", "removed; the track keeps its keys");
+    std::vector<json> notices = page.events("notice", 1);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0]["text"].get<std::string>().find("_word_t.track"), std::string::npos) << notices[0].dump();
+    auto only = post("edit", {{"version", version()}, {"op", "delete_track"}, {"track", "word_t"}});
+    EXPECT_EQ(only->status, 422);
+    EXPECT_NE(only->body.find("'word_t' is the only track"), std::string::npos) << only->body;
+    ASSERT_EQ(post("undo", {{"version", version()}})->status, 200);
+    EXPECT_EQ(source(), after_paste);
+    EXPECT_EQ(compiled("kick").size(), 5u);
+
+    // word_t before kick (under the file's own comment), then to the end again: as it was.
+    EXPECT_EQ(edit({{"op", "move_track"}, {"track", "word_t"}, {"before", "kick"}})["label"], "move track word_t before kick");
+    std::string moved = after_paste;
+    const std::string word_t = "\ntrack word_t\n  0:0      0          linear\n  8:0      2          smooth\n";
+    moved.erase(moved.find(word_t));
+    moved.insert(moved.find("track kick"), word_t.substr(1) + "\n");
+    EXPECT_EQ(source(), moved);
+    EXPECT_EQ(edit({{"op", "move_track"}, {"track", "word_t"}})["label"], "move track word_t to the end");
+    EXPECT_EQ(source(), after_paste);
+
+    // A click on the history: three steps back at once, then two forward.
+    EXPECT_EQ(post("undo", {{"version", version()}, {"steps", 4}})->status, 422);
+    EXPECT_EQ(post("undo", {{"version", version()}, {"steps", 0}})->status, 400);
+    auto back = post("undo", {{"version", version()}, {"steps", 3}});
+    ASSERT_EQ(back->status, 200) << back->body;
+    EXPECT_EQ(source(), kSource);
+    EXPECT_EQ(slurp(show / "data/sync/show.tracks.bak"), after_paste);
+    json history = state()["history"];
+    EXPECT_TRUE(history["undo"].empty());
+    EXPECT_EQ(history["redo"], json::parse(R"(["paste 3 keys on kick and word_t at 2:0, replacing 2",
+        "move track word_t before kick", "move track word_t to the end"])"));
+    auto forward = post("redo", {{"version", version()}, {"steps", 2}});
+    ASSERT_EQ(forward->status, 200) << forward->body;
+    EXPECT_EQ(json::parse(forward->body)["label"], "redo move track word_t before kick and 1 more");
+    EXPECT_EQ(source(), moved);
+    EXPECT_EQ(state()["history"]["redo"].size(), 1u);
+}
+
+TEST_F(EditorServer, a_preview_plays_in_the_show_writes_nothing_and_ends_with_the_sources_keys) {
+    const auto files = sync_files(show);
+    auto last_request = [&] { return dev.requests().back(); };
+    const json drag = {{"version", 1}, {"op", "move"},
+                       {"keys", {{{"track", "kick"}, {"row", 8}, {"to_row", 10}, {"value", 0.75}}}}};
+    auto res = post("preview", drag);
+    ASSERT_EQ(res->status, 200) << res->body;
+    EXPECT_EQ(last_request().text, "preview kick 0=0 10=0.75 16=0.5 32=0");
+    ASSERT_EQ(last_request().preview.size(), 1u);
+    EXPECT_EQ(last_request().preview[0].keys[1].interpolation, kSyncLinear);
+    const std::size_t asked = dev.request_count();
+    // Refused as the edit would be, and the show keeps the last preview.
+    json onto = drag;
+    onto["keys"][0]["to_row"] = 16;
+    res = post("preview", onto);
+    EXPECT_EQ(res->status, 422);
+    EXPECT_NE(res->body.find("cannot move kick 1:0 to 2:0: the key there (0.5, smooth) is in the way"), std::string::npos);
+    EXPECT_EQ(post("preview", {{"version", 1}, {"op", "delete_track"}, {"track", "kick"}})->status, 400);
+    json stale = drag;
+    stale["version"] = 0;
+    EXPECT_EQ(post("preview", stale)->status, 409);
+    EXPECT_EQ(post("preview", {{"end", "yes"}})->status, 400);
+    EXPECT_EQ(dev.request_count(), asked);
+    EXPECT_EQ(sync_files(show), files);
+    EXPECT_EQ(version(), 1u);
+    EXPECT_TRUE(state()["history"]["undo"].empty());
+
+    // Let go where it started: the show gets the source's keys back.
+    ASSERT_EQ(post("preview", {{"end", true}})->status, 200);
+    EXPECT_EQ(last_request().text, "tracks");
+    EXPECT_EQ(last_request().tracks, kSource);
+    // Let go elsewhere: the saved source replaces the preview, one step in the history.
+    ASSERT_EQ(post("preview", drag)->status, 200);
+    ASSERT_EQ(post("edit", drag)->status, 200);
+    EXPECT_EQ(last_request().text, "tracks");
+    EXPECT_EQ(last_request().tracks, source());
+    EXPECT_EQ(state()["history"]["undo"], json::parse(R"x(["move kick 1:0 to 1:2 and set it to 0.75 (was 1)"])x"));
+    // A page gone in the middle of a drag: the preview lapses and the show gets the source again.
+    json next = drag;
+    next["version"] = 2;
+    next["keys"][0]["row"] = 10;
+    next["keys"][0]["to_row"] = 12;
+    ASSERT_EQ(post("preview", next)->status, 200);
+    const std::size_t previewed = dev.request_count();
+    EXPECT_TRUE(dev.wait_for_requests(previewed + 1, std::chrono::seconds(15))) << "the preview never lapsed";
+    EXPECT_EQ(last_request().text, "tracks");
+    EXPECT_EQ(last_request().tracks, source());
+    // A text editor saves during a drag (the show takes that save by itself): the drag's end
+    // gives the show the saved text, not the editor's older one.
+    ASSERT_EQ(post("preview", next)->status, 200);
+    const std::string saved = source() + "\ntrack glow\n  0:0 1 step\n";
+    save_from_outside(saved);
+    ASSERT_EQ(post("preview", {{"end", true}})->status, 200);
+    EXPECT_EQ(last_request().text, "tracks");
+    EXPECT_EQ(last_request().tracks, saved);
 }
 
 TEST_F(EditorServer, refused_requests_change_nothing_and_say_why) {
@@ -390,9 +527,9 @@ TEST_F(EditorServer, refused_requests_change_nothing_and_say_why) {
         {{{"version", 1}, {"op", "delete"}, {"keys", {{{"track", "snare"}, {"row", 0}}}}}, 422, "no track 'snare'"},
         {{{"version", 1}, {"op", "delete"}, {"keys", {{{"track", "kick"}, {"row", 9}}}}}, 422, "has no key at row 9 (1:1)"},
         {{{"version", 1}, {"op", "delete"}, {"keys", {{{"track", "kick"}, {"row", 1e12}}}}}, 400, "'row' must be a whole number"},
-        // the track compiler's own reason: two keys on one row
+        // onto a key that stays: which one is in the way, and no line number of the file
         {{{"version", 1}, {"op", "move"}, {"keys", {{{"track", "kick"}, {"row", 8}, {"to_row", 16}}}}}, 422,
-         "the track compiler refuses it: data/sync/show.tracks:7:3: two keys on row 16 (2:0)"},
+         "cannot move kick 1:0 to 2:0: the key there (0.5, smooth) is in the way; move or delete it first"},
         {{{"version", 1}, {"op", "add"}, {"keys", {{{"track", "kick"}, {"row", -1}, {"value", 1}, {"interpolation", "step"}}}}},
          422, "row -1 (-1:7) lies outside the music (rows 0 to 2400)"},
         {{{"version", 1}, {"op", "move"}, {"keys", {{{"track", "kick"}, {"row", 8}, {"to_row", 2401}}}}}, 422,

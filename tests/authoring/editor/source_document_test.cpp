@@ -136,3 +136,37 @@ TEST(SourceDocument, tracks_are_renamed_on_their_header_and_added_at_the_end) {
     EXPECT_EQ(add_track("track a\n\n", "glow").text, "track a\n\ntrack glow\n");
     EXPECT_EQ(add_track("track a", "glow").text, "track a\n\ntrack glow\n");
 }
+
+TEST(SourceDocument, a_track_block_takes_its_comments_and_keeps_one_blank_line_between_blocks) {
+    // CRLF line ends, no line end at the very end; a comment paragraph describes "glow" (a blank
+    // line before it), one under kick's keys is kick's own; the file's own comment is nobody's.
+    const std::string text =
+        "# the show\r\n\r\ntrack kick\r\n  0:0 1 step\r\n  # kick's tail\r\n\r\n# glow: the halo\r\n# (two lines)\r\n"
+        "track glow\r\n  0:0 2 step\r\n\r\ntrack word_t\r\n  0:0 3 step";
+    cParsedSource parsed = parse_track_source(text);
+    ASSERT_TRUE(parsed.ok());
+    auto check = [&](cTextEdit result, const std::string& want) {
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(result.text, want);
+        EXPECT_TRUE(parse_track_source(result.text).ok());
+    };
+    check(delete_track(text, parsed, "glow"),
+          "# the show\r\n\r\ntrack kick\r\n  0:0 1 step\r\n  # kick's tail\r\n\r\ntrack word_t\r\n  0:0 3 step");
+    check(delete_track(text, parsed, "word_t"),
+          "# the show\r\n\r\ntrack kick\r\n  0:0 1 step\r\n  # kick's tail\r\n\r\n# glow: the halo\r\n# (two lines)\r\n"
+          "track glow\r\n  0:0 2 step\r\n");
+    check(delete_track(text, parsed, "kick"),
+          "# the show\r\n\r\n# glow: the halo\r\n# (two lines)\r\ntrack glow\r\n  0:0 2 step\r\n\r\ntrack word_t\r\n  0:0 3 step");
+    // The last block to the front (under the file's comment), the first to the end.
+    check(move_track(text, parsed, "word_t", "kick"),
+          "# the show\r\n\r\ntrack word_t\r\n  0:0 3 step\r\n\r\ntrack kick\r\n  0:0 1 step\r\n  # kick's tail\r\n\r\n"
+          "# glow: the halo\r\n# (two lines)\r\ntrack glow\r\n  0:0 2 step\r\n");
+    check(move_track(text, parsed, "kick", ""),
+          "# the show\r\n\r\n# glow: the halo\r\n# (two lines)\r\ntrack glow\r\n  0:0 2 step\r\n\r\ntrack word_t\r\n  0:0 3 step\r\n"
+          "\r\ntrack kick\r\n  0:0 1 step\r\n  # kick's tail\r\n");
+    // Where it already is: the text as it was.
+    check(move_track(text, parsed, "glow", "word_t"), text);
+    EXPECT_FALSE(move_track(text, parsed, "glow", "glow").ok);
+    EXPECT_EQ(move_track(text, parsed, "glow", "snare").error, "no track 'snare'");
+    EXPECT_EQ(delete_track(text, parsed, "snare").error, "no track 'snare'");
+}
