@@ -1,5 +1,6 @@
-// Parsing and checking the capture tool's command lines, and the frame grid.
-// Depends only on the standard library and capture_config.h; never touches files or GL.
+// Parsing and checking the capture tool's command lines (one table of options, which --help is
+// written from), and the frame grid. Depends only on the standard library, capture_config.h and
+// the table of outputs (output_kind.h); never touches files or GL.
 #include "tools/democapture/capture_options.h"
 
 #include <algorithm>

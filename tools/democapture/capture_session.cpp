@@ -1,8 +1,9 @@
-// The capture loop over the host application (host/app/demo_host.h): the GL limits checked,
-// start-up with the "no sound" device at the render size, then per frame the render pass, the
-// read-back into the ring and the hand-over to the pipeline. Every GL call is made here, on
-// the main thread. It never redirects the console: the show's start-up lines stay on standard
-// output.
+// The capture loop over the host application (host/app/demo_host.h), in three steps that each
+// return a status and a message: prepare (the GL limits checked, start-up with the "no sound"
+// device at the render size, the output opened), render the range (per frame the render pass,
+// the read-back into the ring and the hand-over to the pipeline), finish. Every GL call is made
+// here, on the main thread. It never redirects the console: the show's start-up lines stay on
+// standard output.
 #include "tools/democapture/capture_session.h"
 
 #include <fcntl.h>

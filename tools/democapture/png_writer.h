@@ -1,28 +1,23 @@
-// PNG output of a capture: compression into memory through FreeImage (24 bits, fast zlib) on
-// the pipeline's threads, and the writer that puts each file in place, in frame order, under a
-// temporary name renamed when complete, so a reader (or a crash) never sees half a picture.
+// PNG output of a capture: compression into memory (png_encoder.h: our writer around
+// libdeflate) on the pipeline's threads, and the writer that puts each file in place, in frame
+// order, under a temporary name renamed when complete, so a reader (or a crash) never sees half
+// a picture.
 #pragma once
 #include <cstdint>
 #include <string>
 
 #include "tools/democapture/capture_pipeline.h"
-
-struct FIBITMAP;
+#include "tools/democapture/png_encoder.h"
 
 class cPngCompressor final : public iFrameCompressor {
 public:
     cPngCompressor(int32_t width, int32_t height);
-    ~cPngCompressor() override;
-    cPngCompressor(const cPngCompressor&) = delete;
-    cPngCompressor& operator=(const cPngCompressor&) = delete;
 
     // frame.pixels (height rows of width BGR triples, top row first) into frame.encoded.
     bool compress(cFrame& frame, std::string& error) override;
 
 private:
-    int32_t width_;
-    int32_t height_;
-    FIBITMAP* bitmap_ = nullptr;
+    cPngEncoder encoder_;
 };
 
 class cPngSink final : public iFrameSink {

@@ -26,6 +26,8 @@
 #include "tools/democapture/frame_layout.h"
 #include "tools/democapture/music_clock.h"
 #include "tools/democapture/partial_files.h"
+#include "tools/democapture/png_encoder.h"
+#include "tools/democapture/png_writer.h"
 #include "tools/democapture/progress_bar.h"
 #include "tools/democapture/video_encoder.h"
 
@@ -549,6 +551,69 @@ TEST(VideoEncoder, commands_fix_every_setting_that_decides_the_bits_and_cut_the_
     // Each piece of a concat list lasts its frames; quotes in paths are escaped.
     EXPECT_EQ(concat_list_text({{"/a/it's.mp4", 30}, {"/b.mp4", 45}}, 60),
               "ffconcat version 1.0\nfile '/a/it'\\''s.mp4'\nduration 0.500000\nfile '/b.mp4'\nduration 0.750000\n");
+}
+
+// Pixels that take every path of the row filters: random bytes (differences that wrap around
+// 0 and 255), black and white in turn, flat areas and ramps in each channel apart, and at odd
+// sizes rows whose byte count is not a multiple of anything convenient.
+std::vector<uint8_t> test_frame_pixels(int32_t width, int32_t height, uint32_t seed) {
+    std::vector<uint8_t> bgr(static_cast<size_t>(width) * height * 3);
+    uint32_t state = seed;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            uint8_t* p = &bgr[(static_cast<size_t>(y) * width + x) * 3];
+            state = state * 1664525u + 1013904223u;
+            switch ((x / 7 + y / 5) % 4) {
+                case 0:
+                    p[0] = static_cast<uint8_t>(state >> 24);
+                    p[1] = static_cast<uint8_t>(state >> 16);
+                    p[2] = static_cast<uint8_t>(state >> 8);
+                    break;
+                case 1: p[0] = p[1] = p[2] = (x + y) % 2 ? 255 : 0; break;
+                case 2: p[0] = 17, p[1] = 128, p[2] = 250; break;
+                default:
+                    p[0] = static_cast<uint8_t>(x);
+                    p[1] = static_cast<uint8_t>(y * 3);
+                    p[2] = static_cast<uint8_t>(255 - x - y);
+                    break;
+            }
+        }
+    }
+    return bgr;
+}
+
+TEST(PngFrames, a_written_frame_decodes_to_exactly_its_pixels_at_any_size_and_with_every_filter) {
+    cTempDir dir;
+    const std::vector<std::pair<int32_t, int32_t>> sizes = {{1, 1}, {2, 3}, {5, 1}, {321, 181}, {1280, 720}, {7, 4321}};
+    for (const auto& [w, h] : sizes) {
+        // The capture's own path: the compressor of the pool and the writer of the files.
+        cFrame frame;
+        frame.pixels = test_frame_pixels(w, h, static_cast<uint32_t>(w * 7919 + h));
+        frame.file_name = "frame_" + std::to_string(w) + "x" + std::to_string(h) + ".png";
+        cPngCompressor compressor(w, h);
+        cPngSink sink(dir.path());
+        std::string error;
+        ASSERT_TRUE(compressor.compress(frame, error)) << error;
+        ASSERT_TRUE(sink.put(frame, error)) << error;
+        const cPicture back = read_picture(dir / frame.file_name);
+        EXPECT_EQ(back.bits_per_pixel, 24) << frame.file_name;
+        EXPECT_EQ(back.width, w);
+        EXPECT_EQ(back.height, h);
+        EXPECT_TRUE(back.bgr == frame.pixels) << frame.file_name << " does not decode to its pixels";
+    }
+    // Every filter the encoder offers (the benchmark weighs them), at an odd size.
+    const int32_t w = 333, h = 77;
+    const std::vector<uint8_t> pixels = test_frame_pixels(w, h, 5);
+    for (ePngFilter filter : {ePngFilter::none, ePngFilter::sub, ePngFilter::up, ePngFilter::average, ePngFilter::paeth}) {
+        for (int level : {0, 1, 3}) {
+            cPngEncoder encoder(w, h, filter, level);
+            std::vector<uint8_t> png;
+            ASSERT_TRUE(encoder.encode(pixels.data(), png));
+            const cPicture back = read_picture(dir.write("filtered.png", std::string(png.begin(), png.end())));
+            EXPECT_TRUE(back.width == w && back.height == h && back.bgr == pixels)
+                << "filter " << static_cast<int>(filter) << ", level " << level << " does not decode to its pixels";
+        }
+    }
 }
 
 TEST(OutputFiles, temporary_names_sit_next_to_the_target_hidden_and_distinct) {
