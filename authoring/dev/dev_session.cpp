@@ -20,6 +20,7 @@
 #include "authoring/dev/dev_signals.h"
 #include "host/modules/module_input.h"
 #include "host/sync/sync_config.h"
+#include "host/sync/track_file.h"
 
 using namespace dev_config;
 
@@ -44,11 +45,7 @@ std::string folder_of(const std::string& path) {
     return slash == std::string::npos ? "" : path.substr(0, slash);
 }
 
-bool is_track_file(const std::string& path) {
-    const std::string name = path.substr(path.rfind('/') + 1);
-    return name.size() > std::string(kSyncTrackPrefix).size() + std::string(kSyncTrackSuffix).size() &&
-           name.rfind(kSyncTrackPrefix, 0) == 0 && name.ends_with(kSyncTrackSuffix);
-}
+bool is_track_file(const std::string& path) { return is_track_file_name(path.substr(path.rfind('/') + 1)); }
 
 }  // namespace
 

@@ -376,7 +376,7 @@ void cEditorSession::check_disk() {
 
 void cEditorSession::poll_disk() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (stamp_source_file(source_path_) == settled_stamp_) return;
+    if (file_stamp(source_path_) == settled_stamp_) return;
     cEditorReply ignored;
     sync_with_disk(ignored);
 }
