@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/app/host_constants.h"
+
 namespace editor_config {
 
 // The editor listens on the loopback interface only, at this port unless told otherwise.
@@ -68,9 +70,9 @@ constexpr std::size_t history_shown = 50;
 constexpr int peak_buckets_per_second = 200;
 
 // The show: where its music and the music's timeline (sections) live, relative to the show
-// directory; four beats to the bar.
-constexpr const char* music_path = "data/muzak/recut.mp3";
+// directory, and the beats to the bar.
+constexpr const char* music_path = host_constants::music_path;
 constexpr const char* timeline_path = "data/muzak/recut.timeline.json";
-constexpr int beats_per_bar = 4;
+constexpr int beats_per_bar = host_constants::beats_per_bar;
 
 }  // namespace editor_config
