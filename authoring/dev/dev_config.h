@@ -3,17 +3,20 @@
 #pragma once
 #include <cstdint>
 
+#include "authoring/editor/editor_config.h"
+#include "host/show/host_constants.h"
+
 namespace dev_config {
 
 // ---- start ----
 constexpr const char* kDevOption = "--dev";
 constexpr const char* kEditorPortOption = "--editor-port";
-constexpr int32_t kDefaultEditorPort = 8917;
+constexpr int32_t kDefaultEditorPort = editor_config::default_port;
 constexpr const char* kWindowedOption = "--windowed";
 constexpr const char* kUsage = "demoplayer [--dev [--editor-port N]] [--windowed]";
 
 // ---- transport ----
-constexpr double kBeatsPerBar = 4.0;
+constexpr double kBeatsPerBar = host_constants::beats_per_bar;
 constexpr double kBarsPerPage = 8.0;           // Page Up / Page Down
 constexpr int32_t kAvOffsetStepMs = 5;         // ',' and '.'
 // The frame drawn before a seek's first frame is one frame interval earlier; until the frame

@@ -19,6 +19,7 @@
 #include "authoring/dev/dev_signals.h"
 #include "host/modules/module_input.h"
 #include "host/sync/sync_config.h"
+#include "host/sync/track_file.h"
 
 using namespace dev_config;
 

@@ -33,22 +33,15 @@ cFileWatcher::~cFileWatcher() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-cFileWatcher::cStamp cFileWatcher::stamp_of(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-    return {static_cast<int64_t>(info.st_size),
-            static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + static_cast<int64_t>(info.st_mtim.tv_nsec)};
-}
-
-std::map<std::string, cFileWatcher::cStamp> cFileWatcher::snapshot(const std::string& folder) {
-    std::map<std::string, cStamp> files;
+std::map<std::string, cFileStamp> cFileWatcher::snapshot(const std::string& folder) {
+    std::map<std::string, cFileStamp> files;
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) return files;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
-        const cStamp stamp = stamp_of(folder + "/" + name);
-        if (stamp.size >= 0) files[name] = stamp;
+        const cFileStamp stamp = regular_file_stamp(folder + "/" + name);
+        if (stamp.exists) files[name] = stamp;
     }
     ::closedir(dir);
     return files;
@@ -110,10 +103,12 @@ void cFileWatcher::note(const std::string& path, cFileChange::kind_t kind, doubl
 }
 
 void cFileWatcher::rescan(cFolder& folder, double now) {
-    std::map<std::string, cStamp> current = snapshot(folder.path);
+    std::map<std::string, cFileStamp> current = snapshot(folder.path);
     for (const auto& [name, stamp] : current) {
         auto old = folder.files.find(name);
-        if (old == folder.files.end() || !(old->second == stamp)) note(folder.path + "/" + name, cFileChange::written, now);
+        if (old == folder.files.end() || !same_size_and_mtime(old->second, stamp)) {
+            note(folder.path + "/" + name, cFileChange::written, now);
+        }
     }
     for (const auto& [name, stamp] : folder.files) {
         if (current.count(name) == 0) note(folder.path + "/" + name, cFileChange::removed, now);
@@ -150,7 +145,7 @@ void cFileWatcher::read_events(double now) {
                 const std::string name = event->name;
                 const std::string path = folder.path + "/" + name;
                 if (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) {
-                    folder.files[name] = stamp_of(path);
+                    folder.files[name] = regular_file_stamp(path);
                     note(path, cFileChange::written, now);
                 } else if (event->mask & (IN_DELETE | IN_MOVED_FROM)) {
                     folder.files.erase(name);

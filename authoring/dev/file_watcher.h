@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/files/file_stamp.h"
+
 struct cFileChange {
     enum kind_t { written, removed };
     kind_t kind = written;
@@ -43,17 +45,12 @@ public:
     bool pending() const { return !pending_.empty(); }
 
 private:
-    struct cStamp {
-        int64_t size = -1;
-        int64_t mtime_ns = -1;
-        bool operator==(const cStamp&) const = default;
-    };
     struct cFolder {
         std::string path;
         int wd = -1;             // -1 while it is not watched
         bool reported_gone = false;
         double retry_at = 0.0;
-        std::map<std::string, cStamp> files;  // what it held, for lost events and returns
+        std::map<std::string, cFileStamp> files;  // what it held, for lost events and returns
     };
 
     void add_watch(cFolder& folder, double now, bool returning);
@@ -62,8 +59,7 @@ private:
     // Compares a folder with its snapshot and records the differences as changes.
     void rescan(cFolder& folder, double now);
     void note(const std::string& path, cFileChange::kind_t kind, double now);
-    static std::map<std::string, cStamp> snapshot(const std::string& folder);
-    static cStamp stamp_of(const std::string& path);
+    static std::map<std::string, cFileStamp> snapshot(const std::string& folder);
 
     int fd_ = -1;
     double settle_;

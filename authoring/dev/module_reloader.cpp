@@ -25,12 +25,7 @@ cModuleReloader::cModuleReloader(cModuleManager& modules, iModuleInput* input, d
       gone_seconds_(gone_seconds),
       probe_program_(std::move(probe_program)) {}
 
-cModuleReloader::cStamp cModuleReloader::stamp_of(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-    auto ns = [](const timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; };
-    return {static_cast<int64_t>(info.st_size), ns(info.st_mtim), ns(info.st_ctim), static_cast<uint64_t>(info.st_ino)};
-}
+cModuleReloader::cStamp cModuleReloader::stamp_of(const std::string& path) { return regular_file_stamp(path); }
 
 bool cModuleReloader::takes(const std::string& path) const {
     const std::string directory = kModuleSourceDirectory;  // "bin/"

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files/file_stamp.h"
 #include "authoring/dev/file_reloader.h"
 #include "authoring/dev/reload_outcome.h"
 
@@ -46,14 +47,9 @@ public:
     bool pending() const { return !pending_.empty() || !removed_.empty(); }
 
 private:
-    // A write in place keeps the size; a new file put in place keeps neither time nor inode.
-    struct cStamp {
-        int64_t size = -1;
-        int64_t mtime_ns = -1;
-        int64_t ctime_ns = -1;
-        uint64_t inode = 0;
-        bool operator==(const cStamp&) const = default;
-    };
+    // The whole stamp: a write in place keeps the size, and a new file put in place keeps
+    // neither time nor inode.
+    using cStamp = cFileStamp;
     struct cPending {
         cStamp stamp;
         double checked_at = 0.0;

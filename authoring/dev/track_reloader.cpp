@@ -5,7 +5,6 @@
 #include "authoring/dev/track_reloader.h"
 
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -130,7 +129,7 @@ struct cTrackReloader::cJob {
     uint64_t serial = 0;
     std::string text;                // tool_text: the source
     std::string label;               // sources: how reports name it
-    cStamp stamp;                    // source_file: what it was when it settled
+    cFileStamp stamp;                // source_file: what it was when it settled
     bool force = false;              // source_file: parse it even when it is the text parsed last
     std::vector<std::string> paths;  // track_files
 };
@@ -212,13 +211,6 @@ cTrackReloader::~cTrackReloader() {
     }
 }
 
-cTrackReloader::cStamp cTrackReloader::stamp_of(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-    return {static_cast<int64_t>(info.st_size),
-            static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + static_cast<int64_t>(info.st_mtim.tv_nsec)};
-}
-
 // ---- the main loop's side ----
 
 bool cTrackReloader::takes(const std::string& path) const {
@@ -279,7 +271,7 @@ void cTrackReloader::submit_text(std::string text, std::string label) {
 
 void cTrackReloader::source_written(double now) {
     source_pending_ = true;
-    source_stamp_ = stamp_of(source_path_);
+    source_stamp_ = regular_file_stamp(source_path_);
     source_checked_at_ = now;
 }
 
@@ -298,10 +290,10 @@ bool cTrackReloader::busy() const {
 
 std::vector<cTrackUpdate> cTrackReloader::poll(double now) {
     if (source_pending_ && now - source_checked_at_ >= stable_seconds_) {
-        const cStamp stamp = stamp_of(source_path_);
-        if (stamp.size < 0) {
+        const cFileStamp stamp = regular_file_stamp(source_path_);
+        if (!stamp.exists) {
             source_pending_ = false;  // gone again; its removal is told on its own
-        } else if (!(stamp == source_stamp_)) {
+        } else if (!same_size_and_mtime(stamp, source_stamp_)) {
             source_stamp_ = stamp;  // still being written: wait on
             source_checked_at_ = now;
         } else {
@@ -365,7 +357,7 @@ void cTrackReloader::apply(cPrepared& prepared, std::vector<cTrackUpdate>& updat
         cJob job;
         job.kind = cJob::source_file;
         job.label = prepared.label;
-        job.stamp = stamp_of(source_path_);
+        job.stamp = regular_file_stamp(source_path_);
         job.force = true;
         submit(std::move(job));
         return;
@@ -579,8 +571,8 @@ void cTrackReloader::cShared::prepare_source(cJob& job, cPrepared& out) {
             out.unreadable = true;
             return;
         }
-        const cStamp now = stamp_of(source_path_);
-        if (!(now == job.stamp) || static_cast<size_t>(now.size) != out.text.size()) {
+        const cFileStamp now = regular_file_stamp(source_path_);
+        if (!same_size_and_mtime(now, job.stamp) || static_cast<size_t>(now.size) != out.text.size()) {
             out.superseded = true;  // written again meanwhile: that write is taken in turn
             return;
         }

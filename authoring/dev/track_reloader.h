@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/files/file_stamp.h"
 #include "authoring/dev/dev_config.h"
 #include "authoring/dev/file_reloader.h"
 #include "authoring/control/dev_control.h"
@@ -88,13 +89,6 @@ private:
     struct cJob;
     struct cPrepared;
     struct cShared;
-    struct cStamp {
-        int64_t size = -1;
-        int64_t mtime_ns = -1;
-        bool operator==(const cStamp&) const = default;
-    };
-
-    static cStamp stamp_of(const std::string& path);
     void submit(cJob job);
     // Main thread: swaps in, or tells why not.
     void apply(cPrepared& prepared, std::vector<cTrackUpdate>& updates);
@@ -112,7 +106,7 @@ private:
     // immediate apply came since).
     uint64_t applied_serial_ = 0;
     bool source_pending_ = false;
-    cStamp source_stamp_;
+    cFileStamp source_stamp_;
     double source_checked_at_ = 0.0;
     std::vector<std::unique_ptr<cSyncKey[]>> garbage_;  // old keys, freed by the worker
 

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/show/host_constants.h"
+
 namespace editor_config {
 
 // The editor listens on the loopback interface only, at this port unless told otherwise.
@@ -75,8 +77,8 @@ constexpr std::size_t history_shown = 50;
 constexpr int peak_buckets_per_second = 200;
 
 // The music's timeline (sections), written beside the music by the music generator, relative to
-// the show directory; four beats to the bar.
+// the show directory; the beats to the bar.
 constexpr const char* timeline_path = "data/muzak/recut.timeline.json";
-constexpr int beats_per_bar = 4;
+constexpr int beats_per_bar = host_constants::beats_per_bar;
 
 }  // namespace editor_config

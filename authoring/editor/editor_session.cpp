@@ -478,7 +478,7 @@ void cEditorSession::poll_disk() {
                            std::chrono::milliseconds(editor_config::preview_idle_ms)) {
         end_preview();
     }
-    if (stamp_source_file(source_path_) == settled_stamp_) return;
+    if (file_stamp(source_path_) == settled_stamp_) return;
     cEditorReply ignored;
     sync_with_disk(ignored);
 }

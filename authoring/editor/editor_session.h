@@ -99,7 +99,7 @@ private:
     cParsedSource disk_broken_parse_;
     // The file as last seen, and since when unchanged (for a file whose times are not to be
     // trusted); the file as last found settled (for poll_disk).
-    cSourceStamp seen_stamp_, settled_stamp_;
+    cFileStamp seen_stamp_, settled_stamp_;
     std::chrono::steady_clock::time_point seen_since_;
     uint64_t version_ = 1;
     std::string tracks_text_;          // the tracks of shown_ as JSON, made once per version

@@ -5,8 +5,8 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 
+#include "base/files/file_read.h"
 #include "authoring/editor/editor_config.h"
 #include "host/sync/sync_config.h"
 
@@ -28,12 +28,12 @@ cShowTimeline load_show_timeline(const std::string& show_dir, int64_t show_end_m
     timeline.last_row = row_of_ms(timeline.show_end_ms);
 
     std::string path = (std::filesystem::path(show_dir) / editor_config::timeline_path).string();
-    std::ifstream in(path);
-    if (!in) {
+    std::string text;
+    if (!read_whole_file(path, text, cReadOptions{}).ok()) {
         timeline.note = "no \"" + std::string(editor_config::timeline_path) + "\": no sections";
         return timeline;
     }
-    nlohmann::json data = nlohmann::json::parse(in, nullptr, false);
+    nlohmann::json data = nlohmann::json::parse(text, nullptr, false);
     const nlohmann::json* sections = data.is_object() && data.contains("sections") ? &data["sections"] : nullptr;
     if (!sections || !sections->is_array()) {
         timeline.note = "\"" + std::string(editor_config::timeline_path) + "\" lists no sections";

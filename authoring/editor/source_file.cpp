@@ -1,7 +1,8 @@
 // Whole-file reads of the track source and its replacement over the text an edit was based on.
-// Depends on POSIX and Linux files (renameat2's exchange of two names, read leases to learn
-// whether a file is open for writing, fsync). Never leaves a partial file under the source's
-// or the backup's name, and never removes a file it did not write or check.
+// Depends on the atomic writer of base/files (the temporaries, flushed) and on POSIX and Linux
+// files (renameat2's exchange of two names, read leases to learn whether a file is open for
+// writing). Never leaves a partial file under the source's or the backup's name, and never
+// removes a file it did not write or check.
 #include "authoring/editor/source_file.h"
 
 #include <fcntl.h>
@@ -15,8 +16,9 @@
 #include <filesystem>
 #include <iostream>
 
+#include "base/files/atomic_file.h"
 #include "base/files/file_utils.h"
-#include "host/sync/sibling_temp.h"
+#include "base/files/sibling_temp.h"
 
 namespace {
 
@@ -24,26 +26,9 @@ std::string errno_text(int code) { return std::strerror(code); }
 
 int64_t nanoseconds(const timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
 
-cSourceStamp stamp_of(const struct stat& info) {
-    return {true,
-            static_cast<uint64_t>(info.st_dev),
-            static_cast<uint64_t>(info.st_ino),
-            static_cast<int64_t>(info.st_size),
-            nanoseconds(info.st_mtim),
-            nanoseconds(info.st_ctim)};
-}
-
 std::string folder_of(const std::string& path) {
     std::string folder = std::filesystem::path(path).parent_path().string();
     return folder.empty() ? "." : folder;
-}
-
-// Makes renames in the folder durable.
-void sync_folder(const std::string& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 // Whether another program has the file open for writing: a read lease is refused then. fd must
@@ -71,35 +56,32 @@ bool read_all(int fd, std::string& out) {
     }
 }
 
-// bytes into a new file beside path, flushed to the disk; its path in temp, its stamp in stamp.
-bool write_beside(const std::string& path, const std::string& bytes, mode_t mode, std::string& temp,
-                  cSourceStamp& stamp, std::string& error) {
-    int fd = create_sibling_temp(path, mode, temp);
-    if (fd < 0) {
-        error = "cannot create a temporary file in \"" + folder_of(path) + "\": " + errno_text(errno);
+// bytes into a new file beside path, with exactly mode and flushed to the disk; the file is
+// left for the caller to place or remove. False (reason in error) when it cannot be written.
+bool write_beside(cAtomicFile& file, const std::string& bytes, cFileStamp& stamp, std::string& error) {
+    if (!file.create()) {
+        error = "cannot create a temporary file in \"" + folder_of(file.target()) + "\": " + errno_text(file.error());
         return false;
     }
-    struct stat info {};
-    bool ok = write_all(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0 && ::fstat(fd, &info) == 0;
-    int saved = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        temp.clear();
-        error = "cannot write \"" + path + "\": " + errno_text(saved);
+    if (!file.write(bytes) || !file.close(&stamp)) {
+        error = "cannot write \"" + file.target() + "\": " + errno_text(file.error());
+        file.discard();
         return false;
     }
-    stamp = stamp_of(info);
     return true;
 }
 
+cAtomicWriteOptions exactly(mode_t mode) {
+    cAtomicWriteOptions options;
+    options.exact_mode = static_cast<int>(mode);
+    options.durable = true;
+    return options;
+}
+
 // A file is removed only when it is the one it is thought to be.
-void remove_if(const std::string& path, const cSourceStamp& expected) {
+void remove_if(const std::string& path, const cFileStamp& expected) {
     if (path.empty() || !expected.exists) return;
-    cSourceStamp now = stamp_source_file(path);
+    cFileStamp now = file_stamp(path);
     if (now.exists && now.inode == expected.inode && now.device == expected.device) ::unlink(path.c_str());
 }
 
@@ -116,12 +98,6 @@ bool exchange(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
-
-cSourceStamp stamp_source_file(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return {};
-    return stamp_of(info);
-}
 
 bool read_source_file(const std::string& path, cSourceRead& read, std::string& error) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -143,8 +119,8 @@ bool read_source_file(const std::string& path, cSourceRead& read, std::string& e
         return false;
     }
     ::close(fd);
-    read.stamp = stamp_of(after);
-    read.changing = read.changing || !(stamp_of(before) == read.stamp);
+    read.stamp = file_stamp_of(after);
+    read.changing = read.changing || !(file_stamp_of(before) == read.stamp);
     // The later of the two times: a program may set the modification time back, but the
     // change time is the system's own.
     int64_t changed = std::max(read.stamp.mtime_ns, read.stamp.ctime_ns);
@@ -162,7 +138,7 @@ bool read_source_file(const std::string& path, std::string& text, std::string& e
 }
 
 // ---- the replacement ----
-cSourceReplacement::cSourceReplacement(const std::string& path) : path_(path), folder_(folder_of(path)) {}
+cSourceReplacement::cSourceReplacement(const std::string& path) : path_(path) {}
 
 cSourceReplacement::~cSourceReplacement() {
     if (placed_ && !finished_) finish();
@@ -176,15 +152,16 @@ bool cSourceReplacement::prepare(const std::string& text, const std::string& bas
     // The backup is bytes of its own, written from the text the edit was based on (which was on
     // disk, whole, when the edit began): a second name for the source's file would change with
     // it when a program writes the source in place.
-    std::string backup = path_ + ".bak", backup_temp;
-    cSourceStamp backup_stamp;
-    if (!write_beside(backup, based_on, mode, backup_temp, backup_stamp, error)) return false;
-    if (std::rename(backup_temp.c_str(), backup.c_str()) != 0) {
-        error = "cannot write \"" + backup + "\": " + errno_text(errno);
-        ::unlink(backup_temp.c_str());
+    cAtomicFile backup(path_ + ".bak", exactly(mode));
+    cFileStamp backup_stamp;
+    if (!write_beside(backup, based_on, backup_stamp, error)) return false;
+    if (!backup.commit()) {
+        error = "cannot write \"" + backup.target() + "\": " + errno_text(backup.error());
         return false;
     }
-    if (!write_beside(path_, text, mode, temp_, ours_, error)) return false;
+    cAtomicFile replacement(path_, exactly(mode));
+    if (!write_beside(replacement, text, ours_, error)) return false;
+    temp_ = replacement.release();
     based_on_ = based_on;
     prepared_ = true;
     return true;
@@ -210,7 +187,7 @@ cSourceReplacement::cPut cSourceReplacement::put(std::string& error) {
         exchanged_ = true;
         placed_ = true;
         announce(path_);
-        displaced_ = stamp_source_file(temp_);
+        displaced_ = file_stamp(temp_);
         if (holds_based_on(temp_)) return cPut::done;
         swap_back();
         return cPut::changed_outside;
@@ -236,7 +213,7 @@ cSourceReplacement::cPut cSourceReplacement::put(std::string& error) {
     }
     placed_ = true;
     temp_ = held;
-    displaced_ = stamp_source_file(held);
+    displaced_ = file_stamp(held);
     if (held.empty() || holds_based_on(held)) return cPut::done;
     swap_back();
     return cPut::changed_outside;
@@ -248,14 +225,14 @@ void cSourceReplacement::swap_back() {
     if (displaced.empty()) return;
     if (exchanged_) {
         // Only when the source's name still holds the new text: a save that landed since is newer.
-        if (stamp_source_file(path_).inode == ours_.inode && exchange(displaced, path_)) announce(path_);
+        if (file_stamp(path_).inode == ours_.inode && exchange(displaced, path_)) announce(path_);
         remove_if(displaced, ours_);
-    } else if (stamp_source_file(path_).inode == ours_.inode) {
+    } else if (file_stamp(path_).inode == ours_.inode) {
         std::rename(displaced.c_str(), path_.c_str());
     }
     // A file at the displaced name that is not the new text holds another program's save; it
     // is kept under a name of its own.
-    cSourceStamp left = stamp_source_file(displaced);
+    cFileStamp left = file_stamp(displaced);
     if (left.exists && left.inode != ours_.inode) {
         std::string kept = path_ + ".outside-save." + std::to_string(::getpid()) + "." + std::to_string(left.inode);
         if (std::rename(displaced.c_str(), kept.c_str()) == 0) {
@@ -270,7 +247,7 @@ void cSourceReplacement::take_back() {
     finished_ = true;
     // The displaced file held the text the edit was based on (it was checked) and goes back,
     // unless another program has saved at the source's name since: that save is newer.
-    if (stamp_source_file(path_).inode == ours_.inode) {
+    if (file_stamp(path_).inode == ours_.inode) {
         if (exchanged_ && exchange(temp_, path_)) {
             announce(path_);
             remove_if(temp_, ours_);
@@ -279,7 +256,7 @@ void cSourceReplacement::take_back() {
         }
     }
     remove_if(temp_, displaced_);
-    sync_folder(folder_);
+    sync_folder_of(path_);
 }
 
 void cSourceReplacement::finish() {
@@ -287,7 +264,7 @@ void cSourceReplacement::finish() {
     finished_ = true;
     // The displaced file held based_on, of which the backup is a copy.
     remove_if(temp_, displaced_);
-    sync_folder(folder_);
+    sync_folder_of(path_);
 }
 
 bool replace_source_file(const std::string& path, const std::string& text, const std::string& based_on,

@@ -6,18 +6,11 @@
 #include <cstdint>
 #include <string>
 
-// The file's identity, size and times at one look; exists is false when there is no file.
-struct cSourceStamp {
-    bool exists = false;
-    uint64_t device = 0, inode = 0;
-    int64_t size = 0, mtime_ns = 0, ctime_ns = 0;
-    bool operator==(const cSourceStamp&) const = default;
-};
-cSourceStamp stamp_source_file(const std::string& path);
+#include "base/files/file_stamp.h"
 
 struct cSourceRead {
     std::string text;
-    cSourceStamp stamp;
+    cFileStamp stamp;
     // It changed while it was read, or another program has it open for writing (where the
     // system can tell: a file of the user's on a local disk).
     bool changing = false;
@@ -56,10 +49,10 @@ public:
     void finish();
 
 private:
-    std::string path_, folder_, based_on_;
+    std::string path_, based_on_;
     std::string temp_;       // the new text until it is put in place; then the displaced file
-    cSourceStamp ours_;      // the new text's file
-    cSourceStamp displaced_; // the file the new text displaced
+    cFileStamp ours_;      // the new text's file
+    cFileStamp displaced_; // the file the new text displaced
     bool prepared_ = false, placed_ = false, finished_ = false;
     bool exchanged_ = false; // placed by exchanging names (the displaced file kept at temp_)
 

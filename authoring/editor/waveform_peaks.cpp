@@ -3,11 +3,10 @@
 #include "authoring/editor/waveform_peaks.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include <nlohmann/json.hpp>
 
+#include "base/files/file_read.h"
 #include "host/audio/audio_decoder.h"
 #include "host/sound/sound_module_bass.h"
 
@@ -56,15 +55,18 @@ cWaveformPeaks compute_peaks(const cPcm& pcm, int buckets_per_second) {
 }
 
 cWaveformPeaks load_waveform_peaks(const std::string& music_path, int buckets_per_second) {
-    std::ifstream in(music_path, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Whatever the music is, a pipe included: the decode runs on a thread of its own, which the
+    // editor never waits for.
+    cReadOptions options;
+    options.streams_too = true;
+    std::string bytes;
     cWaveformPeaks peaks;
-    if (!in.good() && !in.eof()) {
+    if (!read_whole_file(music_path, bytes, options).ok()) {
         peaks.error = "cannot read the music \"" + music_path + "\"";
         return peaks;
     }
     cPcm pcm;
-    int32_t code = decode_audio(bytes.data(), bytes.size(), pcm);
+    int32_t code = decode_audio(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), pcm);
     if (bytes.empty() || code != 0) {
         peaks.error = "cannot decode the music \"" + music_path + "\": " +
                       cSoundModule_bass::error_name(static_cast<uint32_t>(code));

@@ -1,5 +1,5 @@
 // POSIX implementation of the file utilities (getcwd, opendir/fnmatch, open/read/write,
-// rename/renameat2/link, unlink, stat, strerror).
+// unlink, stat, strerror); the copy goes through the atomic writer (atomic_file.h).
 #include "file_utils.h"
 
 #include <dirent.h>
@@ -9,13 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 
+#include "base/files/atomic_file.h"
 #include "base/log/console.h"
 
 std::string current_directory() {
@@ -118,31 +118,6 @@ bool copy_bytes(int from, int to) {
     }
 }
 
-// Creates "<destination>.<pid>-<n>.partial", a name no other file has (O_EXCL), for a copy
-// still being written; the process umask applies to mode as for any new file. The descriptor,
-// or -1 with errno set.
-int create_partial_file(const std::string& destination, mode_t mode, std::string& name) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = destination + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".partial";
-        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
-}
-
-// Moves the finished temporary file to destination unless something is there already, in one
-// step: a file created there meanwhile is never replaced. Where the file system cannot rename
-// without replacing, a hard link does the same (it fails on an existing name) and the temporary
-// name is dropped after it. False with errno set (EEXIST for an existing destination).
-bool place_without_replacing(const std::string& temporary, const std::string& destination) {
-    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
-    if (::link(temporary.c_str(), destination.c_str()) != 0) return false;
-    ::unlink(temporary.c_str());
-    return true;
-}
-
 }  // namespace
 
 bool copy_file(const std::string& source, const std::string& destination, bool overwrite) {
@@ -164,31 +139,26 @@ bool copy_file(const std::string& source, const std::string& destination, bool o
         report_failure("## ERROR: copy failed: ", EEXIST);
         return false;
     }
-    // Write beside the destination under a name of its own and put it in place in one step, so
-    // that a reader (or a library still mapped from the old file) never sees a half-written
-    // copy, and no file already there (a user's "x.partial" included) is truncated.
-    std::string temporary;
-    int to = create_partial_file(destination, info.st_mode & 0777, temporary);
-    if (to < 0) {
-        int code = errno;
-        ::close(from);
-        report_failure("## ERROR: copy failed: ", code);
-        return false;
-    }
-    bool ok = copy_bytes(from, to);
-    int code = ok ? 0 : errno;
-    ::close(from);
-    if (::close(to) != 0 && ok) {
+    // Written beside the destination and put in place in one step, so that a reader (or a
+    // library still mapped from the old file) never sees a half-written copy, and no file
+    // already there is truncated. The copy has the source's permissions.
+    cAtomicWriteOptions options;
+    options.create_mode = info.st_mode & 0777;
+    options.keep_mode = false;
+    cAtomicFile copy(destination, options);
+    bool ok = copy.create();
+    int code = ok ? 0 : copy.error();
+    if (ok && !copy_bytes(from, copy.fd())) {
         ok = false;
         code = errno;
     }
-    if (ok) {
-        ok = overwrite ? ::rename(temporary.c_str(), destination.c_str()) == 0
-                       : place_without_replacing(temporary, destination);
-        if (!ok) code = errno;
+    ::close(from);
+    if (ok && !copy.commit(overwrite)) {
+        ok = false;
+        code = copy.error();
     }
     if (!ok) {
-        ::unlink(temporary.c_str());
+        copy.discard();
         report_failure("## ERROR: copy failed: ", code);
     }
     return ok;
@@ -229,73 +199,21 @@ std::string error_text(int32_t code) {
 }
 
 bool read_file(const std::string& path, std::string& out) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return false;
-    // A directory cannot be read as a file; treat it like a file that does not open.
-    FILE* file = S_ISDIR(info.st_mode) ? nullptr : std::fopen(path.c_str(), "rb");
-    if (!file) {
+    std::string bytes;
+    const cReadOutcome outcome = read_whole_file(path, bytes, cReadOptions{});
+    // Silent where the file is not there to look at, or fails half-way through.
+    if (outcome.failure == cReadOutcome::missing || outcome.failure == cReadOutcome::cannot_look ||
+        outcome.failure == cReadOutcome::cannot_read) {
+        return false;
+    }
+    if (!outcome.ok()) {
         assert_failed("wtf");
         return false;
     }
-    long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-    if (size == 0) {
-        std::fclose(file);
+    if (bytes.empty()) {
         std::cerr << "read empty file..." << std::endl;
         return false;
     }
-    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
-        std::fclose(file);
-        assert_failed("wtf");
-        return false;
-    }
-    std::string bytes(static_cast<size_t>(size), '\0');
-    size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
-    if (got != bytes.size()) return false;
-    out.swap(bytes);
-    return true;
-}
-
-std::string unreadable_reason(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return errno == ENOENT ? "it does not exist" : std::strerror(errno);
-    }
-    if (S_ISDIR(info.st_mode)) return "it is a directory";
-    if (!S_ISREG(info.st_mode)) return "it is not a regular file";
-    // Opened without blocking, so a file that became a pipe meanwhile does not hold the caller.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::strerror(errno);
-    ::close(fd);
-    return {};
-}
-
-bool read_whole_file(const std::string& path, std::string& out, std::string& reason) {
-    reason = unreadable_reason(path);
-    if (!reason.empty()) return false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat info {};
-    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        reason = fd < 0 ? std::strerror(errno) : "it is not a regular file";
-        if (fd >= 0) ::close(fd);
-        return false;
-    }
-    std::string bytes;
-    bytes.reserve(static_cast<size_t>(info.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            reason = std::strerror(errno);
-            ::close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
     out.swap(bytes);
     return true;
 }

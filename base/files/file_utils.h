@@ -1,11 +1,14 @@
 // File-system utilities of the host: paths, directory search, copy, delete, times, sizes,
-// error texts and whole-file reads. Paths use "/" (a "\" in a path is taken as "/").
-// Trouble is reported as one console line on standard error; nothing here throws.
+// error texts, and the player's own whole-file read (the reader itself is file_read.h). Paths
+// use "/" (a "\" in a path is taken as "/"). Trouble is reported as one console line on
+// standard error; nothing here throws.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "base/files/file_read.h"
 
 std::string current_directory();                       // empty when the query fails
 bool set_current_directory(const std::string& path);   // no message
@@ -30,15 +33,7 @@ int64_t file_size(const std::string& path);            // bytes; 0 on failure
 bool file_exists(const std::string& path);
 // The platform's text for an errno value, ending with a line break; empty for 0.
 std::string error_text(int32_t code);
-// Reads the whole file into out. False, silently, when the file does not exist; false with
-// the assertion "wtf" when it cannot be opened; false with "read empty file..." when empty.
+// Reads the whole file into out, for the player's own files. False, silently, when the file does
+// not exist; false with the assertion "wtf" when it cannot be opened (or is no plain file);
+// false with "read empty file..." when empty.
 bool read_file(const std::string& path, std::string& out);
-// Why read_file could not read path, in words ("it is a directory", "it does not exist", the
-// system's text such as "Permission denied"); empty when it names a regular file that opens
-// for reading. Writes nothing.
-std::string unreadable_reason(const std::string& path);
-// Reads the whole of a regular file into out, and writes nothing anywhere: for the tools and
-// the development mode, which report in their own words. False, with the reason in words ("it
-// is a directory", "it does not exist", the system's text), when it cannot; a file that is a
-// pipe or a device is refused, never waited on.
-bool read_whole_file(const std::string& path, std::string& out, std::string& reason);

@@ -11,10 +11,6 @@
 //   capture_bench [FROM_MS TO_MS]      (default 48000 52000: words, glow and the tunnel)
 //   capture_bench jobs [FROM_MS TO_MS] (the --jobs table alone)
 // Each figure is one run of democapture; the machine's load is printed with them.
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <time.h>
 
 #include <chrono>
@@ -29,7 +25,7 @@
 #include <tuple>
 #include <vector>
 
-extern char** environ;
+#include "base/process/child_process.h"
 
 namespace {
 
@@ -42,29 +38,14 @@ struct cRun {
 // the show's warnings) is dropped.
 cRun run_tool(const std::vector<std::string>& args) {
     cRun run;
-    int fds[2];
-    if (::pipe(fds) != 0) return run;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", 1, 0);  // O_WRONLY
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (spawned == 0) {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0) run.out.append(buffer, static_cast<size_t>(n));
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    ::close(fds[0]);
+    cChildOptions options;
+    options.output.kind = cChildStream::pipe;
+    options.errors.kind = cChildStream::null_device;
+    cChildProcess tool;
+    if (!tool.start(args, options)) return run;
+    tool.collect(&run.out, nullptr);
+    tool.wait();
+    run.status = tool.end().exited ? tool.end().status : -1;
     return run;
 }
 

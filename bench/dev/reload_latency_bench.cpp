@@ -42,6 +42,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/files/file_read.h"
 #include "gfx/context/gfx_context.h"
 #include "host/app/demo_host.h"
 #include "host/show/host_constants.h"
@@ -56,8 +57,9 @@ namespace fs = std::filesystem;
 using clock_type = std::chrono::steady_clock;
 
 std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string bytes;
+    read_whole_file(path, bytes, cReadOptions{});
+    return bytes;
 }
 
 // Writes the file as an editor does, and returns the moment it was closed.

@@ -1,10 +1,11 @@
-// The TGA checks and the expansion of run-length coded pixels. Standard library only.
+// The TGA checks and the expansion of run-length coded pixels. Standard library and the file
+// reader of base/files only.
 #include "gfx/textures/targa_file.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
+
+#include "base/files/file_read.h"
 
 namespace {
 
@@ -16,9 +17,8 @@ constexpr uint64_t kMaxExpandedBytes = uint64_t(1) << 30;
 }  // namespace
 
 cTargaCheck check_targa(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail()) {
+    std::string bytes;
+    if (!read_whole_file(path, bytes, cReadOptions{}).ok()) {
         cTargaCheck check;
         check.problem = "the file cannot be read";
         return check;

@@ -1,5 +1,6 @@
 // The decoding thread, and the process's end waiting for none of its decodes. Depends on the
-// memory decoder of image_file.h and the size check of texture_limits.h; never calls GL.
+// memory decoder of image_file.h, the size check of texture_limits.h and the file reader of
+// base/files; never calls GL.
 #include "gfx/textures/texture_decoder.h"
 
 #include <sys/resource.h>
@@ -9,9 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
+#include "base/files/file_read.h"
 #include "gfx/textures/textures_config.h"
 
 namespace {
@@ -42,34 +42,23 @@ void remove_live(cTextureDecoder* decoder) {
     std::erase(g_live, decoder);
 }
 
-// Reads the file in slices, so a cancel is seen while a huge file is still being read.
+// Reads the file, looking at the cancel between slices so a huge file does not hold it up. A
+// pipe or a device is refused: it would hold the thread, and with it the end of the process,
+// for as long as it likes.
 bool read_whole(const std::string& path, const std::atomic<bool>& cancelled, std::string& bytes,
                 std::string& problem) {
-    constexpr size_t kSliceBytes = 1 << 20;
-    // A pipe or a device would hold the thread, and with it the end of the process, for as long
-    // as it likes.
-    std::error_code error;
-    if (std::filesystem::exists(path, error) && !std::filesystem::is_regular_file(path, error)) {
-        problem = "it is not a regular file";
-        return false;
+    cReadOptions options;
+    options.cancelled = &cancelled;
+    const cReadOutcome read = read_whole_file(path, bytes, options);
+    switch (read.failure) {
+        case cReadOutcome::none: return true;
+        case cReadOutcome::directory:
+        case cReadOutcome::not_regular: problem = "it is not a regular file"; break;
+        case cReadOutcome::cannot_read: problem = "the file cannot be read"; break;
+        case cReadOutcome::cancelled: problem = "cancelled"; break;
+        default: problem = std::string("the file cannot be opened (") + std::strerror(read.code) + ")"; break;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        problem = std::string("the file cannot be opened (") + std::strerror(errno) + ")";
-        return false;
-    }
-    bytes.clear();
-    while (in && !cancelled) {
-        const size_t at = bytes.size();
-        bytes.resize(at + kSliceBytes);
-        in.read(bytes.data() + at, kSliceBytes);
-        bytes.resize(at + static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
-    }
-    if (in.bad()) {
-        problem = "the file cannot be read";
-        return false;
-    }
-    return true;
+    return false;
 }
 
 }  // namespace

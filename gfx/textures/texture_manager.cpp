@@ -12,10 +12,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <limits>
 
+#include "base/files/file_read.h"
 #include "base/log/console.h"
 #include "gfx/gl/gl_entry_points.h"
 #include "gfx/textures/texture_codes.h"
@@ -68,11 +68,10 @@ std::string unusable(const cTextureImage& image, const cTextureLimits& limits) {
 
 // The size a file's header claims, for a stand-in in the image's place.
 cImageHeader header_of_file(const std::string& path) {
-    constexpr std::streamsize kHeaderBytes = 1 << 20;  // far more than any header needs
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes(static_cast<size_t>(kHeaderBytes), '\0');
-    in.read(bytes.data(), kHeaderBytes);
-    bytes.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    cReadOptions options;
+    options.max_bytes = 1 << 20;  // far more than any header needs
+    std::string bytes;
+    read_whole_file(path, bytes, options);
     return read_image_header(bytes);
 }
 

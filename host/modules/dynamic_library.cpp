@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <vector>
+#include <string>
+
+#include "base/files/file_read.h"
 
 void* load_library(const std::string& path, std::string& error_text) {
     void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -35,7 +35,7 @@ namespace {
 // The end of the furthest part of the file that the headers of an ELF image of class Ehdr
 // name: the program segments and the section header table.
 template <typename Ehdr, typename Phdr>
-bool elf_end(const std::vector<char>& bytes, uint64_t& end) {
+bool elf_end(const std::string& bytes, uint64_t& end) {
     if (bytes.size() < sizeof(Ehdr)) return false;
     Ehdr header;
     std::memcpy(&header, bytes.data(), sizeof header);
@@ -56,9 +56,8 @@ bool elf_end(const std::vector<char>& bytes, uint64_t& end) {
 }  // namespace
 
 bool library_file_whole(const std::string& path, std::string& reason) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return true;  // the loader says why it cannot open it
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes;
+    if (!read_whole_file(path, bytes, cReadOptions{}).ok()) return true;  // the loader says why it cannot open it
     if (bytes.size() < EI_NIDENT || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0) return true;
     uint64_t end = 0;
     const bool known = bytes[EI_CLASS] == ELFCLASS64 ? elf_end<Elf64_Ehdr, Elf64_Phdr>(bytes, end)

@@ -1,30 +1,22 @@
-// The caller's side of a module library's trial: the trial program found, started with
-// posix_spawn (no copy of the playing process's memory, nothing of its state beyond the
-// environment), its report read through a pipe, its end awaited with a deadline. Never
-// blocks the caller past that deadline, never leaves the trial behind.
+// The caller's side of a module library's trial: the trial program found, started as a child
+// process (base/process: posix_spawn, no copy of the playing process's memory, nothing of its
+// state beyond the environment), its report read through a pipe, its end awaited with a
+// deadline. Never blocks the caller past that deadline, never leaves the trial behind.
 #include "host/modules/library_probe.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <string.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "base/files/file_utils.h"
+#include "base/process/child_process.h"
 #include "host/modules/module_config.h"
 
-extern char** environ;
-
 namespace {
-
-using probe_clock = std::chrono::steady_clock;
 
 // The report is a line or two of the loader's; more is cut off.
 constexpr size_t kMaxReportBytes = 4096;
@@ -32,43 +24,6 @@ constexpr size_t kMaxReportBytes = 4096;
 std::string without_line_end(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return text;
-}
-
-int milliseconds_left(probe_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - probe_clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(left);
-}
-
-// Reads the report until the trial closes it (it ended) or the deadline passes.
-std::string read_report(int fd, probe_clock::time_point deadline) {
-    std::string report;
-    char buffer[512];
-    for (;;) {
-        pollfd ready{fd, POLLIN, 0};
-        const int got = ::poll(&ready, 1, milliseconds_left(deadline));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        const ssize_t read = ::read(fd, buffer, sizeof buffer);
-        if (read < 0 && errno == EINTR) continue;
-        if (read <= 0) break;
-        if (report.size() < kMaxReportBytes) report.append(buffer, static_cast<size_t>(read));
-    }
-    return report;
-}
-
-// The trial's end, waited for until the deadline; past it the trial is killed. False then.
-bool wait_for(pid_t pid, probe_clock::time_point deadline, int& status) {
-    for (;;) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) return true;
-        if (done < 0 && errno != EINTR) return false;
-        if (probe_clock::now() >= deadline) break;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    ::kill(pid, SIGKILL);
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return false;
 }
 
 std::string signal_name(int number) {
@@ -85,55 +40,44 @@ cLibraryProbe probe_library(const std::string& program, const std::string& libra
         result.detail = without_line_end(error_text(errno));
         return result;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
+    cChildOptions options;
     // Nothing of the console: what the library's constructors print is the loaded library's
     // to say, once, in the show.
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, report[1], kProbeReportFd);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
+    options.input.kind = cChildStream::null_device;
+    options.output.kind = cChildStream::null_device;
+    options.errors.kind = cChildStream::same_as_output;
+    options.descriptors = {{report[1], kProbeReportFd}};
     // A group of its own: Ctrl-C at the terminal is for the player, not its trial.
-    posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    options.own_group = true;
+    options.clear_signal_mask = true;
+    options.default_signals = {SIGPIPE};
 
-    std::string option = kLibraryProbeOption;
-    std::string program_copy = program, library_copy = library;
-    std::vector<char*> argv{program_copy.data(), option.data(), library_copy.data(), nullptr};
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    cChildProcess trial;
+    const bool started = trial.start({program, kLibraryProbeOption, library}, options);
     ::close(report[1]);
-    if (spawned != 0) {
+    if (!started) {
         ::close(report[0]);
-        result.detail = "\"" + program + "\": " + without_line_end(error_text(spawned));
+        result.detail = "\"" + program + "\": " + without_line_end(error_text(trial.start_error()));
         return result;
     }
 
-    const auto deadline = probe_clock::now() + std::chrono::duration_cast<probe_clock::duration>(
-                                                   std::chrono::duration<double>(timeout_seconds));
-    const std::string text = without_line_end(read_report(report[0], deadline));
+    // The report is read until the trial closes it (it ended) or the deadline passes.
+    const auto deadline = deadline_after(timeout_seconds);
+    std::string report_text;
+    read_pipes({{report[0], &report_text}}, deadline, kMaxReportBytes);
     ::close(report[0]);
-    int status = 0;
-    if (!wait_for(pid, deadline, status)) {
+    const std::string text = without_line_end(report_text);
+    const cChildEnd& end = trial.wait_or_kill(deadline);
+    if (end.timed_out || end.wait_error != 0) {
         result.outcome = cLibraryProbe::hung;
         return result;
     }
-    if (WIFSIGNALED(status)) {
+    if (!end.exited) {
         result.outcome = cLibraryProbe::crashed;
-        result.detail = signal_name(WTERMSIG(status));
+        result.detail = signal_name(end.signal);
         return result;
     }
-    switch (WEXITSTATUS(status)) {
+    switch (end.status) {
         case kProbeLoads: result.outcome = cLibraryProbe::loads; break;
         case kProbeNotLoaded:
             result.outcome = cLibraryProbe::not_loaded;
@@ -142,16 +86,15 @@ cLibraryProbe probe_library(const std::string& program, const std::string& libra
         case kProbeLacksCreate:
         case kProbeLacksDelete:
             result.outcome = cLibraryProbe::lacks_export;
-            result.detail = WEXITSTATUS(status) == kProbeLacksCreate ? kCreateSceneExport : kDeleteSceneExport;
+            result.detail = end.status == kProbeLacksCreate ? kCreateSceneExport : kDeleteSceneExport;
             break;
         default:
             result.outcome = cLibraryProbe::failed;
-            result.detail = "status " + std::to_string(WEXITSTATUS(status));
+            result.detail = "status " + std::to_string(end.status);
             break;
     }
     return result;
 }
-
 std::string library_probe_program() {
     char own[4096];
     const ssize_t length = ::readlink(kOwnProgramPath, own, sizeof own - 1);

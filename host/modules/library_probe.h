@@ -2,7 +2,7 @@
 // caught half-written or corrupt can crash the loader (its relocations and constructors run
 // at load), and it must crash a trial process, never the playing one. This is the caller's
 // side: which program runs the trial, starting it, and how it ended (the trial itself is
-// library_trial.h). Uses posix_spawn; never loads the library into the calling process.
+// library_trial.h). Uses the child processes of base/process; never loads the library into the calling process.
 #pragma once
 #include <string>
 

@@ -3,11 +3,13 @@
 #pragma once
 #include <cstdint>
 
+#include "host/show/host_constants.h"
+
 // Relative to the show directory; start-up makes them absolute before use.
-constexpr const char* kModuleSourceDirectory = "bin/";
-constexpr const char* kModuleCacheDirectory = "bin/dll_cache/";
+constexpr const char* kModuleSourceDirectory = host_constants::module_directory;
+constexpr const char* kModuleCacheDirectory = host_constants::module_cache_directory;
 // Which files of the source directory are modules.
-constexpr const char* kModulePattern = "render*.so";
+constexpr const char* kModulePattern = host_constants::module_pattern;
 // What is cleared out of the cache directory before loading: every library, not only modules.
 constexpr const char* kModuleCachePattern = "*.so";
 

@@ -1,5 +1,6 @@
 // The configuration of the show: it lives in the code. Window, music, tempo, directories and
-// the end of the show are constants of the start-up; the player takes no options.
+// the end of the show are constants of the start-up; the player takes no options. Each fact
+// is here once: the subsystems, the tools and the authoring side refer to it.
 #pragma once
 #include <cstdint>
 
@@ -12,6 +13,7 @@ constexpr bool window_fullscreen = true;
 constexpr const char* music_path = "data/muzak/recut.mp3";
 constexpr double beats_per_minute = 180.0;
 constexpr double rows_per_beat = 8.0;
+constexpr int beats_per_bar = 4;
 constexpr const char* sync_base_path = "data/sync/";
 
 constexpr const char* module_directory = "bin/";

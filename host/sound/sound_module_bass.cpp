@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <limits>
 
@@ -30,20 +29,6 @@ int32_t truncate_to_int32(double value) {
     value = std::clamp(value, static_cast<double>(std::numeric_limits<int32_t>::min()),
                        static_cast<double>(std::numeric_limits<int32_t>::max()));
     return static_cast<int32_t>(value);
-}
-
-// The whole file, or nothing when it cannot be opened or read.
-std::vector<uint8_t> read_whole_file(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return bytes;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size <= 0) return bytes;
-    bytes.resize(static_cast<size_t>(size));
-    in.seekg(0, std::ios::beg);
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) bytes.clear();
-    return bytes;
 }
 
 }  // namespace
@@ -70,7 +55,9 @@ void cSoundModule_bass::load(const std::string& path) {
         BASS_StreamFree(stream);
         stream = 0;
     }
-    file_bytes = read_whole_file(full_path);
+    // Nothing when it cannot be read: the stream then says why it cannot play.
+    file_bytes.clear();
+    read_whole_file(full_path, file_bytes, cReadOptions{});
 
     if (!BASS_SetConfig(BASS_CONFIG_UPDATEPERIOD, update_period_ms)) {
         std::cerr << "# WARNING in " << load_context << " error setting BASS_CONFIG_UPDATEPERIOD!" << std::endl;

@@ -4,14 +4,13 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <vector>
 
 class cSoundModule_bass {
 public:
     uint32_t stream = 0;             // 0 until load succeeds
     int64_t length = 0;              // stream length in bytes; 0 without a stream
     int32_t latency = -1;            // output latency in ms; -1 until known
-    std::vector<uint8_t> file_bytes; // the whole music file; the stream plays from it
+    std::string file_bytes;          // the whole music file; the stream plays from it
 
     // Opens the audio device (1: the default output; 0: "no sound", whose position moves only
     // when set). window_handle is the window the device belongs to (may be null).

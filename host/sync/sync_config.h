@@ -3,13 +3,15 @@
 #pragma once
 #include <cstddef>
 
+#include "host/show/host_constants.h"
+
 // The show's music runs at 180 beats per minute with 8 rows per beat: 24 rows per second.
-constexpr double kSyncBeatsPerMinute = 180.0;
-constexpr double kSyncRowsPerBeat = 8.0;
+constexpr double kSyncBeatsPerMinute = host_constants::beats_per_minute;
+constexpr double kSyncRowsPerBeat = host_constants::rows_per_beat;
 
 // Where the host keeps its track files, relative to the show directory. A track named
 // "kick" is read from kSyncBasePath + "_kick.track".
-constexpr const char* kSyncBasePath = "data/sync/";
+constexpr const char* kSyncBasePath = host_constants::sync_base_path;
 constexpr const char* kSyncTrackPrefix = "_";
 constexpr const char* kSyncTrackSuffix = ".track";
 

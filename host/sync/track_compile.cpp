@@ -6,20 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <set>
 
 #include "base/files/file_utils.h"
-#include "host/sync/sibling_temp.h"
-#include "host/sync/sync_config.h"
+#include "base/files/sibling_temp.h"
+#include "host/sync/track_file.h"
 
 namespace {
-
-bool is_track_file_name(const std::string& name) {
-    return name.size() > std::strlen(kSyncTrackPrefix) + std::strlen(kSyncTrackSuffix) &&
-           name.rfind(kSyncTrackPrefix, 0) == 0 && name.ends_with(kSyncTrackSuffix);
-}
 
 // Temporaries of the writers of this folder: the track files', the source's and its backup's,
 // and the second name an earlier editor gave the source while it made its backup.

@@ -1,6 +1,6 @@
-// Track file bytes and the all-or-nothing writer. Depends on POSIX files (open, link, rename).
-// Never leaves a half-written ".track" file under a name the show reads, and never changes
-// the process's umask (other threads create files at the same time).
+// Track file bytes and the all-or-nothing writer. Depends on the atomic writer of base/files
+// and POSIX files (link, rename). Never leaves a half-written ".track" file under a name the
+// show reads, and never changes the process's umask (other threads create files at the same time).
 #include "host/sync/track_file.h"
 
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <filesystem>
 
 #include "base/files/file_utils.h"
-#include "host/sync/sibling_temp.h"
+#include "base/files/sibling_temp.h"
 #include "host/sync/sync_config.h"
 
 namespace {
@@ -80,6 +80,11 @@ bool decode_track(const std::string& bytes, std::vector<cSyncKey>& keys, std::st
 
 std::string track_file_name(const std::string& name) { return kSyncTrackPrefix + name + kSyncTrackSuffix; }
 
+bool is_track_file_name(const std::string& name) {
+    return name.size() > std::strlen(kSyncTrackPrefix) + std::strlen(kSyncTrackSuffix) &&
+           name.rfind(kSyncTrackPrefix, 0) == 0 && name.ends_with(kSyncTrackSuffix);
+}
+
 std::string track_name_of_file(const std::string& path) {
     std::string name = std::filesystem::path(path).filename().string();
     const std::string suffix = kSyncTrackSuffix;
@@ -94,8 +99,8 @@ std::string track_name_of_file(const std::string& path) {
 cTrackFileSet::~cTrackFileSet() { discard(); }
 
 void cTrackFileSet::discard() {
-    for (const cPending& p : pending_) {
-        ::unlink(p.temp.c_str());
+    for (cPending& p : pending_) {
+        p.file.discard();
         if (!p.held.empty()) ::unlink(p.held.c_str());
     }
     pending_.clear();
@@ -133,24 +138,18 @@ cWriteOutcome cTrackFileSet::prepare(const std::string& directory, const std::ve
         }
         struct stat info {};
         bool replaces = ::lstat(final_path.c_str(), &info) == 0;
-        // The mode is given to the file itself: a new file gets what the umask leaves of 0666,
-        // as from any program; a replaced one keeps its own.
-        std::string temp;
-        int fd = create_sibling_temp(final_path, 0666, temp);
-        if (fd < 0) {
-            outcome.error = "cannot create a temporary file in \"" + directory + "\": " + std::strerror(errno);
+        // A new file gets what the umask leaves of 0666, as from any program; a replaced one
+        // keeps its own mode.
+        cAtomicFile temp(final_path);
+        if (!temp.create()) {
+            outcome.error = "cannot create a temporary file in \"" + directory + "\": " + std::strerror(temp.error());
             discard();
             return outcome;
         }
-        pending_.push_back({temp, final_path, replaces, {}});
-        bool ok = write_all(fd, file.bytes) && (!replaces || ::fchmod(fd, info.st_mode & 07777) == 0);
-        int saved = errno;
-        if (::close(fd) != 0 && ok) {
-            ok = false;
-            saved = errno;
-        }
-        if (!ok) {
-            outcome.error = "cannot write \"" + temp + "\": " + std::strerror(saved);
+        pending_.push_back({std::move(temp), final_path, replaces, {}});
+        cAtomicFile& written = pending_.back().file;
+        if (!written.write(file.bytes) || !written.close()) {
+            outcome.error = "cannot write \"" + written.temp_path() + "\": " + std::strerror(written.error());
             discard();
             return outcome;
         }
@@ -169,11 +168,12 @@ cWriteOutcome cTrackFileSet::commit() {
         if (p.replaces && !link_sibling_temp(p.final_path, p.final_path, p.held)) p.held.clear();
     }
     for (std::size_t i = 0; i < pending_.size(); ++i) {
-        if (std::rename(pending_[i].temp.c_str(), pending_[i].final_path.c_str()) == 0) {
+        const std::string temp = pending_[i].file.temp_path();
+        if (pending_[i].file.commit()) {
             ++outcome.written;
             continue;
         }
-        int saved = errno;
+        int saved = pending_[i].file.error();
         int restored = 0;
         for (std::size_t j = 0; j < i; ++j) {
             const cPending& p = pending_[j];
@@ -184,7 +184,7 @@ cWriteOutcome cTrackFileSet::commit() {
         }
         outcome.ok = false;
         outcome.written = 0;
-        outcome.error = "cannot rename \"" + pending_[i].temp + "\" to \"" + pending_[i].final_path + "\": " +
+        outcome.error = "cannot rename \"" + temp + "\" to \"" + pending_[i].final_path + "\": " +
                         std::strerror(saved);
         if (restored != static_cast<int>(i)) {
             outcome.error += " (" + std::to_string(static_cast<int>(i) - restored) + " files could not be put back)";

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/files/atomic_file.h"
 #include "host/sync/sync_track.h"
 
 std::string encode_track(const std::vector<cSyncKey>& keys);
@@ -18,6 +19,8 @@ bool decode_track(const std::string& bytes, std::vector<cSyncKey>& keys, std::st
 
 // "_" + name + ".track"
 std::string track_file_name(const std::string& name);
+// Whether name, a bare file name, is a track file's: "_" + a name + ".track".
+bool is_track_file_name(const std::string& name);
 // The track name inside a file name: "path/_kick.track" gives "kick". A name that does not
 // follow the pattern gives its file name without a ".track" ending.
 std::string track_name_of_file(const std::string& path);
@@ -53,7 +56,7 @@ public:
 
 private:
     struct cPending {
-        std::string temp;         // the new bytes, beside the target
+        cAtomicFile file;         // the new bytes, beside the target
         std::string final_path;
         bool replaces = false;    // a file was there before
         std::string held;         // the replaced file under a second name, kept until the commit is done

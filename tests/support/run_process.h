@@ -2,17 +2,10 @@
 // and reports how it ended. Standard output and error of the child go to files that the
 // result holds, so tests can check both the console lines and the exit status.
 #pragma once
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "base/process/child_process.h"
 #include "support/temp_dir.h"
 
 struct cProcessResult {
@@ -36,47 +29,25 @@ inline cProcessResult run_process(const std::vector<std::string>& argv, const cP
     cTempDir logs;
     std::string out_file = logs / "out.txt", err_file = logs / "err.txt";
     cProcessResult result;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(127);
-        int out = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        if (options.stdin_from_dev_null) {
-            int in = ::open("/dev/null", O_RDONLY);
-            ::dup2(in, 0);
-        }
-        for (const auto& name : options.unset_env) ::unsetenv(name.c_str());
-        for (const auto& entry : options.env) {
-            size_t eq = entry.find('=');
-            ::setenv(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str(), 1);
-        }
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(options.timeout_seconds);
-    int status = 0;
-    for (;;) {
-        pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
-        if (std::chrono::steady_clock::now() > deadline) {
-            result.timed_out = true;
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (WIFEXITED(status)) {
+    cChildOptions child_options;
+    child_options.folder = options.cwd;
+    child_options.set_env = options.env;
+    child_options.unset_env = options.unset_env;
+    child_options.input.kind = options.stdin_from_dev_null ? cChildStream::null_device : cChildStream::inherit;
+    child_options.output = {cChildStream::file, -1, out_file};
+    child_options.errors = {cChildStream::file, -1, err_file};
+    cChildProcess child;
+    if (!child.start(argv, child_options)) {
+        // As a shell says it: a program that cannot be started ends with 127.
         result.exited = true;
-        result.status = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
+        result.status = 127;
+        return result;
     }
+    const cChildEnd& end = child.wait_or_kill(deadline_after(options.timeout_seconds));
+    result.timed_out = end.timed_out;
+    result.exited = end.exited;
+    if (end.exited) result.status = end.status;
+    result.signal = end.signal;
     result.out = slurp(out_file);
     result.err = slurp(err_file);
     return result;

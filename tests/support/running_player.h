@@ -3,17 +3,15 @@
 // error (the terminal, for a person) lands in files the test can read. Its standard input is
 // nothing, or a terminal that nobody types into. Killed if a test leaves it behind.
 #pragma once
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "base/process/child_process.h"
 #include "support/show_layout.h"
 #include "support/temp_dir.h"
 
@@ -31,34 +29,19 @@ public:
                 terminal_name = ::ptsname(keyboard_);
             }
         }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            if (::chdir(show.bin().c_str()) != 0) ::_exit(127);
-            const int out = ::open(terminal_out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = ::open(terminal_err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int in = ::open(terminal_name.c_str(), O_RDONLY | O_NOCTTY);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            ::dup2(in, 0);
-            for (const std::string& entry : env) {
-                const size_t eq = entry.find('=');
-                ::setenv(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str(), 1);
-            }
-            std::vector<char*> argv;
-            std::string program = "./demoplayer";
-            argv.push_back(program.data());
-            std::vector<std::string> copies = args;
-            for (std::string& arg : copies) argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
+        cChildOptions options;
+        options.folder = show.bin();
+        options.input = {cChildStream::file, -1, terminal_name};
+        options.output = {cChildStream::file, -1, terminal_out_};
+        options.errors = {cChildStream::file, -1, terminal_err_};
+        options.set_env = env;
+        std::vector<std::string> argv = {"./demoplayer"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        // A player that cannot be started reads as one that ended with 127, as a shell says it.
+        started_ = player_.start(argv, options);
     }
     ~cRunningPlayer() {
-        if (pid_ > 0 && !ended_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        player_.stop();
         if (keyboard_ >= 0) ::close(keyboard_);
     }
     cRunningPlayer(const cRunningPlayer&) = delete;
@@ -67,24 +50,17 @@ public:
     // Waits for the end; false when it did not end in time. status: the exit status, or 128 +
     // the signal.
     bool wait_for_exit(std::chrono::milliseconds limit, int& status) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int raw = 0;
-            if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
-                ended_ = true;
-                status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!started_) {
+            status = 127;
+            return true;
         }
-        return false;
+        if (!player_.wait(std::chrono::steady_clock::now() + limit)) return false;
+        const cChildEnd& end = player_.end();
+        status = end.exited ? end.status : 128 + end.signal;
+        return true;
     }
-    bool running() {
-        int raw = 0;
-        if (!ended_ && ::waitpid(pid_, &raw, WNOHANG) == pid_) ended_ = true;
-        return !ended_;
-    }
-    void signal(int number) { ::kill(pid_, number); }
+    bool running() { return player_.running(); }
+    void signal(int number) { player_.signal(number); }
     // What the player wrote on its own standard output and error (a terminal, for a person).
     std::string terminal_out() const { return slurp(terminal_out_); }
     std::string terminal_err() const { return slurp(terminal_err_); }
@@ -93,7 +69,7 @@ private:
     cTempDir dir_;
     std::string terminal_out_;
     std::string terminal_err_;
-    pid_t pid_ = -1;
     int keyboard_ = -1;  // the terminal's master side, when stdin is one
-    bool ended_ = false;
+    cChildProcess player_;
+    bool started_ = false;
 };

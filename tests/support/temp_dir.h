@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/files/file_read.h"
+
 class cTempDir {
 public:
     cTempDir() {
@@ -42,8 +44,9 @@ private:
 
 // Reads a whole file; empty when it cannot be read.
 inline std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string bytes;
+    read_whole_file(path, bytes, cReadOptions{});
+    return bytes;
 }
 
 // The names of the entries of a folder, sorted.

@@ -8,11 +8,11 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
-#include "tools/democapture/capture_config.h"
+#include "base/files/file_read.h"
 #include "base/files/sha256.h"
+#include "tools/democapture/capture_config.h"
 
 namespace fs = std::filesystem;
 
@@ -30,10 +30,8 @@ std::string hex(const uint8_t* bytes, size_t count) {
 
 // Adds the file's name (as given), its length and its bytes. False when it cannot be read.
 bool add_file(cSha256& sha, const std::string& name, const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return false;
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return false;
+    std::string bytes;
+    if (!read_whole_file(file.string(), bytes, cReadOptions{}).ok()) return false;
     const uint64_t size = bytes.size();
     sha.update(name.c_str(), name.size() + 1);
     sha.update(&size, sizeof size);

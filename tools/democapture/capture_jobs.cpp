@@ -1,13 +1,11 @@
 // Chunk processes of a --jobs capture: the split, the processes (this program again, with
 // --from and --to), their messages passed on line by line with the chunk's name, and the join.
-// Depends on capture_join for reading finished chunks and joining them; POSIX spawn and poll.
+// Depends on capture_join for reading finished chunks and joining them, base/process for the
+// processes; POSIX poll.
 #include "tools/democapture/capture_jobs.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +17,7 @@
 #include <iostream>
 #include <thread>
 
+#include "base/process/child_process.h"
 #include "tools/democapture/capture_config.h"
 #include "tools/democapture/capture_join.h"
 #include "tools/democapture/capture_manifest.h"
@@ -27,8 +26,6 @@
 #include "tools/democapture/frame_layout.h"
 #include "tools/democapture/gl_limits.h"
 #include "tools/democapture/partial_files.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using namespace capture_config;
@@ -43,8 +40,7 @@ struct cChunkProcess {
     cChunkRange range;
     std::string path;
     std::string label;  // "chunk 2 of 4"
-    pid_t pid = 0;
-    int output = -1;    // its standard error
+    cChildProcess process;  // its standard error is the output pipe
     std::string pending;
     bool reused = false;
     bool succeeded = false;
@@ -57,40 +53,19 @@ std::string frames_text(int64_t k) {
 }
 
 bool start_chunk(cChunkProcess& chunk, const std::vector<std::string>& args, std::string& error) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        error = std::string("cannot make a pipe: ") + std::strerror(errno);
-        return false;
-    }
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<std::string> env_text;
-    for (char** e = environ; *e; ++e) {
-        if (std::strncmp(*e, parent_environment, std::strlen(parent_environment)) != 0) env_text.push_back(*e);
-    }
-    env_text.push_back(std::string(parent_environment) + "=" + std::to_string(::getpid()));
-    std::vector<char*> envp;
-    for (auto& e : env_text) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    cChildOptions options;
+    options.input.kind = cChildStream::null_device;
     // The show's start-up lines of every chunk would only repeat each other.
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    const int spawned = ::posix_spawn(&chunk.pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (spawned != 0) {
-        ::close(fds[0]);
-        error = "cannot start " + chunk.label + ": " + std::strerror(spawned);
+    options.output.kind = cChildStream::null_device;
+    options.errors.kind = cChildStream::pipe;
+    options.set_env = {std::string(parent_environment) + "=" + std::to_string(::getpid())};
+    if (!chunk.process.start(args, options)) {
+        error = chunk.process.pipe_failed() ? std::string("cannot make a pipe: ") + std::strerror(chunk.process.start_error())
+                                            : "cannot start " + chunk.label + ": " + std::strerror(chunk.process.start_error());
         return false;
     }
     // Stopped with SIGTERM, a chunk removes its own unfinished files before it ends.
-    partial_files::add_child(chunk.pid, SIGTERM);
-    chunk.output = fds[0];
+    partial_files::add_child(chunk.process.pid(), SIGTERM);
     return true;
 }
 
@@ -118,8 +93,8 @@ void wait_for_chunks(std::vector<cChunkProcess>& chunks) {
         std::vector<pollfd> fds;
         std::vector<cChunkProcess*> owners;
         for (auto& c : chunks) {
-            if (c.output < 0) continue;
-            fds.push_back({c.output, POLLIN, 0});
+            if (c.process.errors() < 0) continue;
+            fds.push_back({c.process.errors(), POLLIN, 0});
             owners.push_back(&c);
         }
         if (fds.empty()) break;
@@ -131,7 +106,7 @@ void wait_for_chunks(std::vector<cChunkProcess>& chunks) {
             if (fds[i].revents == 0) continue;
             cChunkProcess& c = *owners[i];
             char buffer[4096];
-            const ssize_t n = ::read(c.output, buffer, sizeof buffer);
+            const ssize_t n = ::read(c.process.errors(), buffer, sizeof buffer);
             if (n > 0) {
                 c.pending.append(buffer, static_cast<size_t>(n));
                 pass_lines(c, false);
@@ -139,13 +114,10 @@ void wait_for_chunks(std::vector<cChunkProcess>& chunks) {
             }
             if (n < 0 && errno == EINTR) continue;
             pass_lines(c, true);
-            ::close(c.output);
-            c.output = -1;
-            int status = 0;
-            while (::waitpid(c.pid, &status, 0) < 0 && errno == EINTR) {
-            }
-            partial_files::remove_child(c.pid);
-            c.succeeded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            c.process.close_pipes();
+            c.process.wait();
+            partial_files::remove_child(c.process.pid());
+            c.succeeded = c.process.end().succeeded();
         }
     }
 }

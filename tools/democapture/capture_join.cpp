@@ -1,5 +1,6 @@
-// The join of range captures. Uses std::filesystem and POSIX link/rename for PNG folders and
-// the encoder's mux (video_output.h) for videos; reads a video's record with ffprobe.
+// The join of range captures. Uses std::filesystem and the atomic writer (a second name of each
+// frame, or a copy) for PNG folders and the encoder's mux (video_output.h) for videos; reads a
+// video's record with ffprobe.
 #include "tools/democapture/capture_join.h"
 
 #include <unistd.h>
@@ -9,11 +10,11 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <thread>
 
+#include "base/files/atomic_file.h"
+#include "base/files/file_read.h"
 #include "tools/democapture/capture_config.h"
 #include "tools/democapture/capture_identity.h"
 #include "tools/democapture/capture_options.h"
@@ -48,28 +49,17 @@ std::string range_text(const cRangeManifest& m) {
 
 // Links src as dst (replacing dst), or copies it where a link cannot be made.
 bool link_or_copy(const std::string& src, const std::string& dst, std::string& error) {
-    const std::string partial = partial_name_for(dst);
-    const int slot = partial_files::hold(partial);
-    ::unlink(partial.c_str());
-    if (::link(src.c_str(), partial.c_str()) == 0) {
-        if (std::rename(partial.c_str(), dst.c_str()) == 0) {
-            partial_files::release(slot);
-            return true;
-        }
-        error = "cannot write " + quoted(dst) + ": " + std::strerror(errno);
-        ::unlink(partial.c_str());
-        partial_files::release(slot);
+    cAtomicFile link(dst, capture_write_options());
+    if (link.link_from(src)) {
+        if (link.commit()) return true;
+        error = "cannot write " + quoted(dst) + ": " + std::strerror(link.error());
         return false;
     }
-    partial_files::release(slot);
-    std::ifstream in(src, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (!in) {
+    std::string data;
+    if (!read_whole_file(src, data, cReadOptions{}).ok()) {
         error = "cannot read " + quoted(src);
         return false;
     }
-    const std::string data = bytes.str();
     return write_file_in_place(dst, reinterpret_cast<const uint8_t*>(data.data()), data.size(), error);
 }
 
@@ -151,15 +141,11 @@ bool read_chunk_manifest(const std::string& path, cRangeManifest& manifest, std:
     }
     std::string text;
     if (fs::is_directory(path, ec)) {
-        std::ifstream in(fs::path(path) / manifest_file);
-        if (!in) {
+        if (!read_whole_file((fs::path(path) / manifest_file).string(), text, cReadOptions{}).ok()) {
             error = std::string("is not a finished capture: it has no ") + manifest_file +
                     ", which a capture writes after its last frame";
             return false;
         }
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        text = bytes.str();
     } else {
         if (find_on_path(probe_program).empty()) {
             error = std::string("cannot be read: \"") + probe_program + "\" was not found on the PATH";

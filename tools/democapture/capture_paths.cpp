@@ -1,5 +1,6 @@
-// Locating the show and checking the output places of a capture. Uses std::filesystem and
-// POSIX open/unlink; writes nothing but short-lived probe files and the reserved partial file.
+// Locating the show and checking the output places of a capture. Uses std::filesystem, POSIX
+// open/unlink and the atomic writer of base/files; writes nothing but short-lived probe files,
+// the reserved partial file and the files it is asked to write whole.
 #include "tools/democapture/capture_paths.h"
 
 #include <fcntl.h>
@@ -143,31 +144,24 @@ std::string partial_name_for(const std::string& path) {
     return (target.parent_path() / name).string();
 }
 
+const cAtomicWriteOptions& capture_write_options() {
+    static const cTempRegistry registry{partial_files::hold, partial_files::release};
+    static const cAtomicWriteOptions options = [] {
+        cAtomicWriteOptions o;
+        o.create_mode = 0644;
+        o.keep_mode = false;
+        o.registry = &registry;
+        return o;
+    }();
+    return options;
+}
+
 bool write_file_in_place(const std::string& path, const uint8_t* data, size_t bytes, std::string& error) {
-    const std::string partial = partial_name_for(path);
-    const int slot = partial_files::hold(partial);
-    auto give_up = [&](const std::string& reason) {
-        ::unlink(partial.c_str());
-        partial_files::release(slot);
-        error = "cannot write " + quoted(path) + ": " + reason;
-        return false;
-    };
-    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return give_up(std::strerror(errno));
-    while (bytes > 0) {
-        const ssize_t n = ::write(fd, data, bytes);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const std::string reason = n < 0 ? std::strerror(errno) : "nothing was written";
-            ::close(fd);
-            return give_up(reason);
-        }
-        data += n;
-        bytes -= static_cast<size_t>(n);
+    int code = 0;
+    if (write_file_atomically(path, std::string_view(reinterpret_cast<const char*>(data), bytes), code,
+                              capture_write_options())) {
+        return true;
     }
-    // A full disk can also show only at close (on network file systems).
-    if (::close(fd) != 0) return give_up(std::strerror(errno));
-    if (std::rename(partial.c_str(), path.c_str()) != 0) return give_up(std::strerror(errno));
-    partial_files::release(slot);
-    return true;
+    error = "cannot write " + quoted(path) + ": " + std::strerror(code);
+    return false;
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/files/atomic_file.h"
+
 // The show next to the running tool (<build>/tools/democapture -> <build>/show), absolute.
 std::string default_show_directory();
 
@@ -34,6 +36,10 @@ ePlace prepare_video_target(const std::string& file, std::string& partial, std::
 
 // The temporary name next to path that an unfinished copy of it is written under.
 std::string partial_name_for(const std::string& path);
+
+// How the capture writes its files through the atomic writer: 0644 less the umask, and every
+// temporary held by partial_files until it is in place or gone.
+const cAtomicWriteOptions& capture_write_options();
 
 // Writes bytes as the file path: under a held temporary name next to it, renamed into place
 // when complete. On failure nothing is left (an older file of that name stays as it was) and

@@ -11,13 +11,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
 #include <thread>
 #include <vector>
 
+#include "base/files/file_read.h"
 #include "tools/democapture/capture_config.h"
 #include "tools/democapture/capture_options.h"
 #include "tools/democapture/output_kind.h"
@@ -40,23 +40,21 @@ uint32_t big_endian(const uint8_t* p) {
 // is wrong with it.
 std::string png_fault(const std::string& path, int32_t width, int32_t height, bool decode) {
     const std::string name = path.substr(path.rfind('/') + 1);
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return "it has no " + name;
-    std::vector<uint8_t> bytes(static_cast<size_t>(std::max<std::streamoff>(0, in.tellg())));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
-        return name + " cannot be read";
-    }
-    if (bytes.size() < png_header_bytes + sizeof png_end || std::memcmp(bytes.data(), png_signature, 8) != 0 ||
-        std::memcmp(bytes.data() + bytes.size() - sizeof png_end, png_end, sizeof png_end) != 0) {
+    std::string text;
+    const cReadOutcome read = read_whole_file(path, text, cReadOptions{});
+    if (!read.ok()) return read.failure == cReadOutcome::cannot_read ? name + " cannot be read" : "it has no " + name;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const size_t size = text.size();
+    if (size < png_header_bytes + sizeof png_end || std::memcmp(bytes, png_signature, 8) != 0 ||
+        std::memcmp(bytes + size - sizeof png_end, png_end, sizeof png_end) != 0) {
         return name + " is cut short or is not a PNG file";
     }
-    if (big_endian(bytes.data() + 16) != static_cast<uint32_t>(width) ||
-        big_endian(bytes.data() + 20) != static_cast<uint32_t>(height)) {
+    if (big_endian(bytes + 16) != static_cast<uint32_t>(width) ||
+        big_endian(bytes + 20) != static_cast<uint32_t>(height)) {
         return name + " is not " + std::to_string(width) + "x" + std::to_string(height) + " as its record says";
     }
     if (!decode) return "";
-    FIMEMORY* memory = FreeImage_OpenMemory(bytes.data(), static_cast<DWORD>(bytes.size()));
+    FIMEMORY* memory = FreeImage_OpenMemory(reinterpret_cast<BYTE*>(text.data()), static_cast<DWORD>(text.size()));
     FIBITMAP* bitmap = memory ? FreeImage_LoadFromMemory(FIF_PNG, memory, 0) : nullptr;
     const bool whole = bitmap && FreeImage_GetWidth(bitmap) == static_cast<unsigned>(width) &&
                        FreeImage_GetHeight(bitmap) == static_cast<unsigned>(height);

@@ -9,10 +9,9 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
+#include "base/files/file_read.h"
 #include "tools/democapture/capture_config.h"
 #include "tools/democapture/capture_manifest.h"
 #include "tools/democapture/capture_options.h"
@@ -41,13 +40,11 @@ int64_t frame_number(const std::string& name) {
 
 // The frames the folder's record says a finished capture wrote: frame 0 to this, not included.
 int64_t recorded_frames(const std::string& dir) {
-    std::ifstream in(fs::path(dir) / manifest_file);
-    if (!in) return 0;
-    std::ostringstream text;
-    text << in.rdbuf();
+    std::string text;
+    if (!read_whole_file((fs::path(dir) / manifest_file).string(), text, cReadOptions{}).ok()) return 0;
     cRangeManifest manifest;
     std::string ignored;
-    return parse_manifest(text.str(), manifest, ignored) ? manifest.frames : 0;
+    return parse_manifest(text, manifest, ignored) ? manifest.frames : 0;
 }
 
 // The numbers of the frame files in dir from `from` on, highest first.

@@ -1,13 +1,11 @@
-// Runs the encoder as a child process with posix_spawn and feeds it through a pipe; builds its
+// Runs the encoder as a child process (base/process) and feeds it through a pipe; builds its
 // command lines. Depends on partial_files so that an abnormal end of the capture also stops the
 // encoder. Never uses a shell: every argument is passed as it is.
 #include "tools/democapture/video_encoder.h"
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,10 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/process/child_process.h"
 #include "tools/democapture/capture_config.h"
 #include "tools/democapture/partial_files.h"
-
-extern char** environ;
 
 using namespace capture_config;
 
@@ -71,64 +68,42 @@ void add_tag(std::vector<std::string>& cmd, const cVideoSettings& s) {
     if (!s.tag.empty()) cmd.insert(cmd.end(), {"-metadata", "comment=" + s.tag});
 }
 
-// One decision for the whole job: spawn with the default signal actions and standard output
-// redirected, and register the child for clean-up.
-bool spawn(const std::vector<std::string>& command, int stdin_fd, int stdout_fd, pid_t& pid, std::string& error,
-           bool errors_too = false) {
-    const std::string program = find_on_path(command.front());
-    if (program.empty()) {
+// One decision for the whole job: the program looked up on the PATH, started with the default
+// signal actions and standard output redirected, and registered for clean-up.
+bool spawn(const std::vector<std::string>& command, cChildOptions options, cChildProcess& child, std::string& error) {
+    std::vector<std::string> argv = command;
+    argv.front() = find_on_path(command.front());
+    if (argv.front().empty()) {
         error = "\"" + command.front() + "\" was not found on the PATH; it is needed for video output";
         return false;
     }
-    std::vector<char*> argv;
-    for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdin_fd >= 0) posix_spawn_file_actions_adddup2(&actions, stdin_fd, STDIN_FILENO);
-    else posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    // The capture's standard output carries its own report; the encoder's chatter goes to
-    // standard error with the other problems.
-    posix_spawn_file_actions_adddup2(&actions, stdout_fd >= 0 ? stdout_fd : STDERR_FILENO, STDOUT_FILENO);
-    if (errors_too && stdout_fd >= 0) posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDERR_FILENO);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
     // The child starts with the default actions, not the capture's clean-up handlers.
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
-        sigaddset(&defaults, sig);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (spawned != 0) {
-        error = "cannot start \"" + program + "\": " + std::strerror(spawned);
+    options.default_signals = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+    if (!child.start(argv, options)) {
+        error = child.pipe_failed() ? std::string("cannot make a pipe") +
+                                          (options.input.kind == cChildStream::pipe ? " to the encoder" : "") + ": " +
+                                          std::strerror(child.start_error())
+                                    : "cannot start \"" + argv.front() + "\": " + std::strerror(child.start_error());
         return false;
     }
-    partial_files::add_child(pid, SIGKILL);
+    partial_files::add_child(child.pid(), SIGKILL);
     return true;
 }
 
 // Waits for a child; what names it in messages, such as the encoder "ffmpeg".
-bool wait_for(pid_t pid, const std::string& what, std::string& error) {
-    int status = 0;
-    pid_t done;
-    do {
-        done = ::waitpid(pid, &status, 0);
-    } while (done < 0 && errno == EINTR);
-    partial_files::remove_child(pid);
-    if (done < 0) {
-        error = "lost track of " + what + ": " + std::strerror(errno);
+bool wait_for(cChildProcess& child, const std::string& what, std::string& error) {
+    child.wait();
+    partial_files::remove_child(child.pid());
+    const cChildEnd& end = child.end();
+    if (end.wait_error != 0) {
+        error = "lost track of " + what + ": " + std::strerror(end.wait_error);
         return false;
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-    if (WIFEXITED(status)) {
-        error = what + " failed with status " + std::to_string(WEXITSTATUS(status));
+    if (end.succeeded()) return true;
+    if (end.exited) {
+        error = what + " failed with status " + std::to_string(end.status);
     } else {
-        error = what + " was ended by signal " + std::to_string(WTERMSIG(status));
+        error = what + " was ended by signal " + std::to_string(end.signal);
     }
     return false;
 }
@@ -250,56 +225,36 @@ std::string find_on_path(const std::string& program) {
 }
 
 bool run_to_end(const std::vector<std::string>& command, std::string& output, std::string& error, bool errors_too) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        error = std::string("cannot make a pipe: ") + std::strerror(errno);
-        return false;
-    }
-    pid_t pid = 0;
-    if (!spawn(command, -1, fds[1], pid, error, errors_too)) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        return false;
-    }
-    ::close(fds[1]);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) != 0) {
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        output.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fds[0]);
-    return wait_for(pid, "\"" + command.front() + "\"", error);
+    cChildOptions options;
+    options.input.kind = cChildStream::null_device;
+    options.output.kind = cChildStream::pipe;
+    // The capture's standard output carries its own report; the program's chatter goes to
+    // standard error with the other problems, unless it is asked for.
+    if (errors_too) options.errors.kind = cChildStream::same_as_output;
+    cChildProcess child;
+    if (!spawn(command, options, child, error)) return false;
+    child.collect(&output, nullptr);
+    return wait_for(child, "\"" + command.front() + "\"", error);
 }
 
 cVideoEncoder::~cVideoEncoder() { abort(); }
 
 bool cVideoEncoder::start(const std::vector<std::string>& command, std::string& error) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        error = std::string("cannot make a pipe to the encoder: ") + std::strerror(errno);
-        return false;
-    }
-    ::fcntl(fds[1], F_SETPIPE_SZ, encoder_pipe_bytes);  // a hint; the default size works too
-    pid_t pid = 0;
-    const bool started = spawn(command, fds[0], -1, pid, error);
-    ::close(fds[0]);
-    if (!started) {
-        ::close(fds[1]);
-        return false;
-    }
-    pid_ = pid;
-    pipe_ = fds[1];
+    cChildOptions options;
+    options.input.kind = cChildStream::pipe;
+    // The capture's standard output carries its own report; the encoder's chatter goes to
+    // standard error with the other problems.
+    options.output = {cChildStream::descriptor, STDERR_FILENO, {}};
+    if (!spawn(command, options, encoder_, error)) return false;
+    ::fcntl(encoder_.input(), F_SETPIPE_SZ, encoder_pipe_bytes);  // a hint; the default size works too
     return true;
 }
 
 bool cVideoEncoder::write(const uint8_t* data, size_t bytes) {
-    if (pipe_ < 0) return false;
+    const int pipe = encoder_.input();
+    if (pipe < 0) return false;
     while (bytes > 0) {
-        const ssize_t n = ::write(pipe_, data, bytes);
+        const ssize_t n = ::write(pipe, data, bytes);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;  // EPIPE: the encoder has ended
@@ -310,32 +265,23 @@ bool cVideoEncoder::write(const uint8_t* data, size_t bytes) {
     return true;
 }
 
-void cVideoEncoder::close_input() {
-    if (pipe_ >= 0) ::close(pipe_);
-    pipe_ = -1;
-}
+void cVideoEncoder::close_input() { encoder_.close_input(); }
 
 bool cVideoEncoder::finish(std::string& error) {
-    if (pid_ <= 0) {
+    if (encoder_.pid() <= 0) {
         error = "the encoder was not running";
         return false;
     }
-    if (pipe_ >= 0) ::close(pipe_);
-    pipe_ = -1;
-    const pid_t pid = pid_;
-    pid_ = 0;
-    return wait_for(pid, std::string("the encoder \"") + encoder_program + "\"", error);
+    encoder_.close_input();
+    const bool ok = wait_for(encoder_, std::string("the encoder \"") + encoder_program + "\"", error);
+    encoder_ = cChildProcess();
+    return ok;
 }
 
 void cVideoEncoder::abort() {
-    if (pipe_ >= 0) ::close(pipe_);
-    pipe_ = -1;
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        partial_files::remove_child(pid_);
-    }
-    pid_ = 0;
+    if (encoder_.pid() <= 0) return;
+    const pid_t pid = encoder_.pid();
+    encoder_.stop();
+    partial_files::remove_child(pid);
+    encoder_ = cChildProcess();
 }

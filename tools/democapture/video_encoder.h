@@ -1,14 +1,14 @@
-// The encoder processes of a capture: ffmpeg from the PATH, started with posix_spawn and fed raw
+// The encoder processes of a capture: ffmpeg from the PATH, started as a child process and fed raw
 // BGR frames through a pipe, and the command lines that decide every bit of what it writes: an
 // H.264 segment, a lossless master with its music, and the final mux that puts encoded video
 // (segments, or the chunks of a join) together with the music of the whole range.
 // The encoder writes to the file it is given; renaming it into place is the caller's job.
 #pragma once
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "base/process/child_process.h"
 
 // What the frames are and which music goes with them.
 struct cVideoSettings {
@@ -81,9 +81,8 @@ public:
     bool finish(std::string& error);
     // Stops the encoder at once (its output is then useless).
     void abort();
-    bool running() const { return pid_ > 0; }
+    bool running() const { return encoder_.pid() > 0; }
 
 private:
-    pid_t pid_ = 0;
-    int pipe_ = -1;
+    cChildProcess encoder_;
 };

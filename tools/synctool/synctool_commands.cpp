@@ -9,11 +9,10 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <streambuf>
 
+#include "base/files/file_read.h"
 #include "host/sync/sync_device.h"
 #include "host/sync/sync_store.h"
 #include "tools/synctool/synctool_config.h"
@@ -54,23 +53,16 @@ void print_help() {
               << std::endl;
 }
 
+// A pipe or a device is read too ("synctool dump /dev/stdin", a shell's "<(...)").
 bool read_text_file(const std::string& path, std::string& out, std::string& error) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        error = "it is a directory";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = std::strerror(errno);
-        return false;
-    }
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = "read error";
-        return false;
-    }
-    return true;
+    cReadOptions options;
+    options.streams_too = true;
+    const cReadOutcome read = read_whole_file(path, out, options);
+    if (read.ok()) return true;
+    error = read.failure == cReadOutcome::directory     ? "it is a directory"
+            : read.failure == cReadOutcome::cannot_read ? "read error"
+                                                        : std::strerror(read.code);
+    return false;
 }
 
 std::optional<int64_t> parse_ms(const std::string& text) {

@@ -4,6 +4,7 @@
 // end too), the places and programs that fail (status 1, one line), and that no half-written
 // file survives a failing encoder, an interrupt, a full disk or a file-size limit while the
 // finished frames stay.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>

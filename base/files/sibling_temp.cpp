@@ -1,6 +1,6 @@
 // Names and creation of temporary files beside a target. Depends on POSIX files (open with
 // O_EXCL, link); never replaces or removes an existing file.
-#include "host/sync/sibling_temp.h"
+#include "base/files/sibling_temp.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,7 +27,9 @@ bool is_suffix(const std::string& text) {
            !std::all_of(text.begin(), text.end(), is_lower);
 }
 
-std::string candidate(const std::string& target) {
+}  // namespace
+
+std::string sibling_temp_candidate(const std::string& target) {
     thread_local std::mt19937_64 random{std::random_device{}()};
     std::string suffix;
     while (!is_suffix(suffix)) {
@@ -38,24 +40,46 @@ std::string candidate(const std::string& target) {
     return (path.parent_path() / ("." + path.filename().string() + "." + suffix)).string();
 }
 
-}  // namespace
+namespace {
 
-int create_sibling_temp(const std::string& target, mode_t mode, std::string& path) {
+// Tries fresh names until make (which creates the file under a name, errno EEXIST when the
+// name is taken) succeeds; each name is held in the registry before the file is made.
+template <typename Make>
+bool make_sibling(const std::string& target, std::string& path, const cTempRegistry* registry, int* slot, Make make) {
+    int held = -1;
     for (int i = 0; i < kAttempts; ++i) {
-        path = candidate(target);
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST) return fd;
+        path = sibling_temp_candidate(target);
+        if (registry && registry->hold) held = registry->hold(path);
+        if (make(path)) {
+            if (slot) *slot = held;
+            return true;
+        }
+        const int code = errno;
+        if (registry && registry->release) registry->release(held);
+        held = -1;
+        errno = code;
+        if (code != EEXIST) break;
     }
-    return -1;
+    if (slot) *slot = -1;
+    return false;
 }
 
-bool link_sibling_temp(const std::string& existing, const std::string& target, std::string& path) {
-    for (int i = 0; i < kAttempts; ++i) {
-        path = candidate(target);
-        if (::link(existing.c_str(), path.c_str()) == 0) return true;
-        if (errno != EEXIST) return false;
-    }
-    return false;
+}  // namespace
+
+int create_sibling_temp(const std::string& target, mode_t mode, std::string& path, const cTempRegistry* registry,
+                        int* slot) {
+    int fd = -1;
+    make_sibling(target, path, registry, slot, [&](const std::string& name) {
+        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        return fd >= 0;
+    });
+    return fd;
+}
+
+bool link_sibling_temp(const std::string& existing, const std::string& target, std::string& path,
+                       const cTempRegistry* registry, int* slot) {
+    return make_sibling(target, path, registry, slot,
+                        [&](const std::string& name) { return ::link(existing.c_str(), name.c_str()) == 0; });
 }
 
 bool sibling_temp_target(const std::string& name, std::string& target_name) {
