@@ -4,14 +4,16 @@
 // triangle mesh. Every load runs in a fresh child process, the two sides taking turns, so that
 // neither inherits the other's heap; prints both sides, the ratio per pair of runs with its
 // spread, the parse/assembly split, and the machine's load before and after.
-// Usage: mesh_bench [grid size (quads per side, default 708)] [pairs of runs (default 5)]
+// Usage: mesh_bench [grid size (quads per side, default 708)] [runs a side (default 5)]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +34,10 @@
 #endif
 
 namespace {
+
+// 4000 quads a side make a file of about 3.3 GB; the runs a side are for a few minutes at most.
+constexpr int kMaxGrid = 4000;
+constexpr int kMaxRuns = 100;
 
 // CPU time of this thread (user and system, page faults included): the machine is shared,
 // and time spent waiting for a core says nothing about either loader.
@@ -92,8 +98,10 @@ std::size_t write_grid(const std::string& path, int n) {
                                     a, a, c, c, c, b, b, b, b, b, b, c, c, c, d, d, d);
             text.append(line, static_cast<std::size_t>(len));
         }
-    std::ofstream(path, std::ios::binary) << text;
-    return text.size();
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    out.close();
+    return out ? text.size() : 0;
 }
 
 struct cTiming {
@@ -282,13 +290,43 @@ void print_side(const char* name, const std::vector<cTiming>& runs, double megab
                 spread_of(parse_pages).median * 4096 / 1e6, spread_of(assembly_pages).median * 4096 / 1e6);
 }
 
+// The whole number in text, when it is one from low to high.
+bool parse_count(const char* text, int low, int high, int& value) {
+    char* end = nullptr;
+    errno = 0;
+    const long number = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || number < low || number > high) return false;
+    value = static_cast<int>(number);
+    return true;
+}
+
+// The generated file, removed however the benchmark ends (its children share the handler).
+char g_path[64];
+void remove_file_and_end(int signal) {
+    ::unlink(g_path);
+    ::_exit(128 + signal);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int grid = argc > 1 ? std::max(1, std::atoi(argv[1])) : 708;
-    const int pairs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
-    const std::string path = "/tmp/demo_mesh_bench_" + std::to_string(::getpid()) + ".obj";
+    int grid = 708, pairs = 5;
+    if (argc > 3 || (argc > 1 && !parse_count(argv[1], 1, kMaxGrid, grid)) ||
+        (argc > 2 && !parse_count(argv[2], 1, kMaxRuns, pairs))) {
+        std::fprintf(stderr, "usage: mesh_bench [quads per side, 1 to %d (default 708)] [runs a side, 1 to %d (default 5)]\n",
+                     kMaxGrid, kMaxRuns);
+        return 2;
+    }
+    std::snprintf(g_path, sizeof(g_path), "/tmp/demo_mesh_bench_%d.obj", static_cast<int>(::getpid()));
+    const std::string path = g_path;
+    std::signal(SIGINT, remove_file_and_end);
+    std::signal(SIGTERM, remove_file_and_end);
     const std::size_t bytes = write_grid(path, grid);
+    if (bytes == 0) {
+        std::fprintf(stderr, "## ERROR: cannot write the test file \"%s\" (a full disk?)\n", path.c_str());
+        std::remove(path.c_str());
+        return 1;
+    }
     const double megabytes = double(bytes) / 1e6;
     std::printf("# %s: %.1f MB, %d triangles; %d runs a side, each load in a fresh process, the sides taking turns;"
                 " thread CPU time (user and system)\n",
