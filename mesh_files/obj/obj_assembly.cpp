@@ -261,20 +261,26 @@ void cObjLoader::build_arrays(uint8_t& flags, std::vector<float>& out_positions,
     // (positions, then at most one per corner) fit in 32 bits.
     const std::size_t position_count = std::min(positions.size() / 4, std::size_t(INT32_MAX) + 1);
     cVertexTable table(position_count);
-    out_indices.reserve(corners.size());
+    // Every face's corners lie in the pool, so the pool's size is room enough; written in
+    // place, and the array grows should some hand-made data need more.
+    out_indices.resize(corners.size());
+    std::size_t written = 0;
     int32_t last_group = -1;
     auto register_face = [&](const cObjFace& face) {
         if (face.group != last_group) {
-            out_ranges.push_back({static_cast<int32_t>(out_indices.size()), face.group});
+            out_ranges.push_back({static_cast<int32_t>(written), face.group});
             last_group = face.group;
         }
+        if (out_indices.size() - written < face.position_count)
+            out_indices.resize(written + face.position_count + out_indices.size() / 2);
+        uint32_t* index = out_indices.data() + written;
+        written += face.position_count;
         const cObjCorner* corner = corners.data() + face.first;
+        const cObjCorner* const end = corner + face.position_count;
         if (with_texcoords) {
-            for (uint32_t i = 0; i < face.position_count; ++i, ++corner)
-                out_indices.push_back(table.find_or_add(corner->position, corner->normal, corner->texcoord));
+            for (; corner != end; ++corner) *index++ = table.find_or_add(corner->position, corner->normal, corner->texcoord);
         } else {
-            for (uint32_t i = 0; i < face.position_count; ++i, ++corner)
-                out_indices.push_back(table.find_or_add(corner->position, corner->normal, -1));
+            for (; corner != end; ++corner) *index++ = table.find_or_add(corner->position, corner->normal, -1);
         }
     };
     bool in_order = true;
@@ -299,13 +305,14 @@ void cObjLoader::build_arrays(uint8_t& flags, std::vector<float>& out_positions,
             face_order[group_start[static_cast<std::size_t>(faces[f].group - lowest)]++] = static_cast<uint32_t>(f);
         // The table keeps what the first pass registered: the vertex numbers depend on the
         // set of combinations, not on the order they were met in.
-        out_indices.clear();
+        written = 0;
         out_ranges.clear();
         last_group = -1;
         for (uint32_t f : face_order) register_face(faces[f]);
     }
     // Faces before the first "g" (group -1) open no range of their own; the first range starts
     // at index 0 so that they are drawn with it, and the groups keep their positions.
+    out_indices.resize(written);
     if (out_ranges.empty()) out_ranges.push_back({0, 0});
     out_ranges.front().first = 0;
     out_ranges.push_back({static_cast<int32_t>(out_indices.size()), -1});
