@@ -266,7 +266,8 @@ void cObjLoader::build_arrays(uint8_t& flags, std::vector<float>& out_positions,
     out_indices.resize(corners.size());
     std::size_t written = 0;
     int32_t last_group = -1;
-    auto register_face = [&](const cObjFace& face) {
+    // Inlined at both of its calls: a call per face would cost as much as the face's own work.
+    auto register_face = [&](const cObjFace& face) __attribute__((always_inline)) {
         if (face.group != last_group) {
             out_ranges.push_back({static_cast<int32_t>(written), face.group});
             last_group = face.group;
