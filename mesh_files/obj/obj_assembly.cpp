@@ -132,79 +132,101 @@ void cObjLoader::smooth_normals() {
 
 namespace {
 
-constexpr uint32_t kNoCombination = 0xffffffffu;
-
-// One distinct (normal, texcoord) pair met at a position; the pairs of one position form a
-// chain through next.
-struct cCombination {
-    int32_t normal;
-    int32_t texcoord;
-    uint32_t next;
-};
-
-struct cCombinationKey {
-    int32_t position, normal, texcoord;
-    bool operator==(const cCombinationKey&) const = default;
-};
-
-struct cCombinationHash {
-    std::size_t operator()(const cCombinationKey& k) const {
-        uint64_t h = uint64_t(uint32_t(k.position)) * 0x9e3779b97f4a7c15ull;
-        h ^= (uint64_t(uint32_t(k.normal)) << 32 | uint32_t(k.texcoord)) * 0xc2b2ae3d27d4eb4full;
-        return static_cast<std::size_t>(h ^ (h >> 29));
-    }
-};
-
-// The combination table. A position is usually shared by a handful of pairs, so each
-// position keeps a short chain; a position with many pairs is looked up in a hash table
-// instead, so that no file can make the lookups quadratic.
-class cCombinationTable {
+// The vertex table: one vertex per distinct (position, normal, texcoord) triple. Most positions
+// are used with a single (normal, texcoord) pair, so each position holds its first pair in
+// place and that vertex's table number is the position's own: one flat array indexed by
+// position, no allocation per vertex. Further pairs of a position (seams, hard edges) are
+// numbered from the position count on and chained per position; a position with very many
+// pairs is looked up in a hash map instead, so that no file can make the lookups quadratic.
+class cVertexTable {
 public:
-    explicit cCombinationTable(std::size_t position_count) : head_(position_count, kNoCombination) {}
+    struct cPair {
+        int32_t normal, texcoord;
+    };
+    struct cExtra {
+        int32_t normal, texcoord;
+        uint32_t next;  // the position's previous extra pair, or kNone
+    };
+    static constexpr int32_t kEmpty = std::numeric_limits<int32_t>::min();  // no valid index is negative
+    static constexpr uint32_t kNone = 0xffffffffu;
+
+    explicit cVertexTable(std::size_t position_count) : slots_(position_count, cPair{kEmpty, kEmpty}) {}
 
     uint32_t find_or_add(int32_t position, int32_t normal, int32_t texcoord) {
+        cPair& slot = slots_[static_cast<std::size_t>(position)];
+        if (slot.normal == normal && slot.texcoord == texcoord) return static_cast<uint32_t>(position);
+        if (slot.normal == kEmpty) {
+            slot = {normal, texcoord};
+            ++used_;
+            return static_cast<uint32_t>(position);
+        }
+        return find_or_add_extra(position, normal, texcoord);
+    }
+
+    // Every position used, each with one pair: table numbers are vertex numbers already.
+    bool one_vertex_per_position() const { return extras.empty() && used_ == slots_.size(); }
+    std::size_t vertex_count() const { return used_ + extras.size(); }
+    const cPair& slot(std::size_t position) const { return slots_[position]; }
+    // The newest extra pair of a position (its table number less the position count), or kNone.
+    uint32_t last_extra(std::size_t position) const { return extra_head_.empty() ? kNone : extra_head_[position]; }
+    cPair pair_of(uint32_t number) const {
+        if (number < slots_.size()) return slots_[number];
+        const cExtra& e = extras[number - slots_.size()];
+        return {e.normal, e.texcoord};
+    }
+
+    std::vector<cExtra> extras;
+
+private:
+    struct cKey {
+        int32_t position, normal, texcoord;
+        bool operator==(const cKey&) const = default;
+    };
+    struct cKeyHash {
+        std::size_t operator()(const cKey& k) const {
+            uint64_t h = uint64_t(uint32_t(k.position)) * 0x9e3779b97f4a7c15ull;
+            h ^= (uint64_t(uint32_t(k.normal)) << 32 | uint32_t(k.texcoord)) * 0xc2b2ae3d27d4eb4full;
+            return static_cast<std::size_t>(h ^ (h >> 29));
+        }
+    };
+    static constexpr uint32_t kChainLimit = 32;
+
+    [[gnu::noinline]] uint32_t find_or_add_extra(int32_t position, int32_t normal, int32_t texcoord) {
         const std::size_t p = static_cast<std::size_t>(position);
+        if (extra_head_.empty()) extra_head_.assign(slots_.size(), kNone);
         if (!crowded_.empty() && crowded_[p]) {
             auto [it, added] = crowded_table_.try_emplace({position, normal, texcoord}, 0u);
             if (added) it->second = add(p, normal, texcoord);
-            return it->second;
+            return number(it->second);
         }
         uint32_t steps = 0;
-        for (uint32_t c = head_[p]; c != kNoCombination; c = combinations[c].next, ++steps)
-            if (combinations[c].normal == normal && combinations[c].texcoord == texcoord) return c;
-        const uint32_t id = add(p, normal, texcoord);
+        for (uint32_t e = extra_head_[p]; e != kNone; e = extras[e].next, ++steps)
+            if (extras[e].normal == normal && extras[e].texcoord == texcoord) return number(e);
+        const uint32_t e = add(p, normal, texcoord);
         if (steps >= kChainLimit) crowd(position);
-        return id;
+        return number(e);
     }
-
-    uint32_t head(std::size_t position) const { return head_[position]; }
-
-    std::vector<cCombination> combinations;
-
-private:
-    static constexpr uint32_t kChainLimit = 32;
-
+    uint32_t number(uint32_t extra) const { return static_cast<uint32_t>(slots_.size()) + extra; }
     uint32_t add(std::size_t p, int32_t normal, int32_t texcoord) {
-        const uint32_t id = static_cast<uint32_t>(combinations.size());
-        combinations.push_back({normal, texcoord, head_[p]});
-        head_[p] = id;
-        return id;
+        const uint32_t e = static_cast<uint32_t>(extras.size());
+        extras.push_back({normal, texcoord, extra_head_[p]});
+        extra_head_[p] = e;
+        return e;
     }
     void crowd(int32_t position) {
-        if (crowded_.empty()) crowded_.assign(head_.size(), 0);
-        crowded_[static_cast<std::size_t>(position)] = 1;
-        for (uint32_t c = head_[static_cast<std::size_t>(position)]; c != kNoCombination; c = combinations[c].next)
-            crowded_table_.emplace(cCombinationKey{position, combinations[c].normal, combinations[c].texcoord}, c);
+        const std::size_t p = static_cast<std::size_t>(position);
+        if (crowded_.empty()) crowded_.assign(slots_.size(), 0);
+        crowded_[p] = 1;
+        for (uint32_t e = extra_head_[p]; e != kNone; e = extras[e].next)
+            crowded_table_.emplace(cKey{position, extras[e].normal, extras[e].texcoord}, e);
     }
 
-    std::vector<uint32_t> head_;
+    std::vector<cPair> slots_;
+    std::size_t used_ = 0;
+    std::vector<uint32_t> extra_head_;  // per position; empty while no position has a second pair
     std::vector<uint8_t> crowded_;
-    std::unordered_map<cCombinationKey, uint32_t, cCombinationHash> crowded_table_;
+    std::unordered_map<cKey, uint32_t, cKeyHash> crowded_table_;
 };
-
-inline bool pair_less(const cCombination& a, const cCombination& b) {
-    return a.normal != b.normal ? a.normal < b.normal : a.texcoord < b.texcoord;
-}
 
 }  // namespace
 
@@ -226,89 +248,128 @@ void cObjLoader::build_arrays(uint8_t& flags, std::vector<float>& out_positions,
         if (refused_) return;
     }
 
-    // The group table: faces by ascending group number, in face order within a group (a
-    // stable counting sort; group numbers are dense). Built first, because the corners are
-    // registered in the order their indices are written.
+    // Register the combinations, writing each corner's table number into the index array
+    // for now, and open a range wherever the group changes. A range starts at the number of
+    // indices written so far: three per face whenever every face is a triangle, and still
+    // inside the index array when a malformed face stopped the triangulation.
+    // The faces go by ascending group number, in face order within a group. The parser
+    // numbers groups in file order, so the faces nearly always come in that order already;
+    // only triangles that triangulation appended after several groups need the (stable
+    // counting) sort, and the registration then starts again in that order.
     if (verbose_) std::cerr << "register combinations (" << faces.size() << ")... ";
-    int32_t lowest = 0, highest = -1;
-    std::size_t corner_count = 0;
+    // Indices are int32, so positions past 2^31 cannot be used; without them, table numbers
+    // (positions, then at most one per corner) fit in 32 bits.
+    const std::size_t position_count = std::min(positions.size() / 4, std::size_t(INT32_MAX) + 1);
+    cVertexTable table(position_count);
+    // Every face's corners lie in the pool, so the pool's size is room enough; written in
+    // place, and the array grows should some hand-made data need more.
+    out_indices.resize(corners.size());
+    std::size_t written = 0;
+    int32_t last_group = -1;
+    // Inlined at both of its calls: a call per face would cost as much as the face's own work.
+    auto register_face = [&](const cObjFace& face) __attribute__((always_inline)) {
+        if (face.group != last_group) {
+            out_ranges.push_back({static_cast<int32_t>(written), face.group});
+            last_group = face.group;
+        }
+        if (out_indices.size() - written < face.position_count)
+            out_indices.resize(written + face.position_count + out_indices.size() / 2);
+        uint32_t* index = out_indices.data() + written;
+        written += face.position_count;
+        const cObjCorner* corner = corners.data() + face.first;
+        const cObjCorner* const end = corner + face.position_count;
+        if (with_texcoords) {
+            for (; corner != end; ++corner) *index++ = table.find_or_add(corner->position, corner->normal, corner->texcoord);
+        } else {
+            for (; corner != end; ++corner) *index++ = table.find_or_add(corner->position, corner->normal, -1);
+        }
+    };
+    bool in_order = true;
     for (const cObjFace& face : faces) {
-        lowest = std::min(lowest, face.group);
-        highest = std::max(highest, face.group);
-        corner_count += face.position_count;
+        if (face.group < last_group) {
+            in_order = false;
+            break;
+        }
+        register_face(face);
     }
-    std::vector<uint32_t> face_order(faces.size());
-    {
+    if (!in_order) {
+        int32_t lowest = 0, highest = -1;
+        for (const cObjFace& face : faces) {
+            lowest = std::min(lowest, face.group);
+            highest = std::max(highest, face.group);
+        }
+        std::vector<uint32_t> face_order(faces.size());
         std::vector<uint32_t> group_start(static_cast<std::size_t>(static_cast<int64_t>(highest) - lowest) + 2, 0);
         for (const cObjFace& face : faces) ++group_start[static_cast<std::size_t>(face.group - lowest) + 1];
         for (std::size_t g = 1; g < group_start.size(); ++g) group_start[g] += group_start[g - 1];
         for (std::size_t f = 0; f < faces.size(); ++f)
             face_order[group_start[static_cast<std::size_t>(faces[f].group - lowest)]++] = static_cast<uint32_t>(f);
-    }
-
-    // Register the combinations, writing each corner's combination into the index array
-    // for now, and open a range wherever the group changes. A range starts at the number of
-    // indices written so far: three per face whenever every face is a triangle, and still
-    // inside the index array when a malformed face stopped the triangulation.
-    const std::size_t position_count = positions.size() / 4;
-    cCombinationTable table(position_count);
-    table.combinations.reserve(std::min(corner_count, position_count * 2 + 16));
-    out_indices.resize(corner_count);
-    uint32_t* index = out_indices.data();
-    int32_t last_group = -1;
-    for (uint32_t f : face_order) {
-        const cObjFace& face = faces[f];
-        if (face.group != last_group) {
-            out_ranges.push_back({static_cast<int32_t>(index - out_indices.data()), face.group});
-            last_group = face.group;
-        }
-        const cObjCorner* corner = corners.data() + face.first;
-        for (uint32_t i = 0; i < face.position_count; ++i, ++corner)
-            *index++ = table.find_or_add(corner->position, corner->normal, with_texcoords ? corner->texcoord : -1);
+        // The table keeps what the first pass registered: the vertex numbers depend on the
+        // set of combinations, not on the order they were met in.
+        written = 0;
+        out_ranges.clear();
+        last_group = -1;
+        for (uint32_t f : face_order) register_face(faces[f]);
     }
     // Faces before the first "g" (group -1) open no range of their own; the first range starts
     // at index 0 so that they are drawn with it, and the groups keep their positions.
+    out_indices.resize(written);
     if (out_ranges.empty()) out_ranges.push_back({0, 0});
     out_ranges.front().first = 0;
     out_ranges.push_back({static_cast<int32_t>(out_indices.size()), -1});
 
     // Number the vertices in the order of (position, normal, texcoord) and gather their
-    // attributes; then turn the index array's combinations into vertex numbers.
+    // attributes; then turn the index array's table numbers into vertex numbers (nothing to
+    // turn when every position is one vertex: the numbers are the same).
     if (verbose_) std::cerr << "inserting data... ";
-    const std::vector<cCombination>& combinations = table.combinations;
-    const std::size_t vertex_count = combinations.size();
-    std::vector<uint32_t> vertex_of(vertex_count);
+    const std::size_t vertex_count = table.vertex_count();
+    const bool renumber = !table.one_vertex_per_position();
+    std::vector<uint32_t> vertex_of(renumber ? position_count + table.extras.size() : 0);
     out_positions.resize(vertex_count * 3);
     out_normals.resize(vertex_count * 3);
     if (with_texcoords) out_texcoords.resize(vertex_count * 2);
-    std::vector<uint32_t> chain;
+    float* out_position = out_positions.data();
+    float* out_normal = out_normals.data();
+    float* out_texcoord = out_texcoords.data();
     uint32_t vertex = 0;
-    for (std::size_t p = 0; p < position_count; ++p) {
-        uint32_t c = table.head(p);
-        if (c == kNoCombination) continue;
-        chain.clear();
-        for (; c != kNoCombination; c = combinations[c].next) chain.push_back(c);
-        auto less = [&](uint32_t a, uint32_t b) { return pair_less(combinations[a], combinations[b]); };
-        if (chain.size() > 1) std::sort(chain.begin(), chain.end(), less);
+    auto emit = [&](std::size_t p, uint32_t number, cVertexTable::cPair pair) {
+        if (renumber) vertex_of[number] = vertex;
         const float* position = positions.data() + 4 * p;
-        for (uint32_t id : chain) {
-            vertex_of[id] = vertex;
-            float* out_position = out_positions.data() + 3 * std::size_t(vertex);
-            out_position[0] = position[0], out_position[1] = position[1], out_position[2] = position[2];
-            const float* normal = normals.data() + 3 * static_cast<std::size_t>(combinations[id].normal);
-            float* out_normal = out_normals.data() + 3 * std::size_t(vertex);
-            out_normal[0] = normal[0], out_normal[1] = normal[1], out_normal[2] = normal[2];
-            if (with_texcoords) {
-                const float* uv = texcoords.data() + 2 * static_cast<std::size_t>(combinations[id].texcoord);
-                out_texcoords[2 * std::size_t(vertex)] = uv[0];
-                out_texcoords[2 * std::size_t(vertex) + 1] = uv[1];
-            }
-            ++vertex;
+        out_position[0] = position[0], out_position[1] = position[1], out_position[2] = position[2];
+        out_position += 3;
+        const float* normal = normals.data() + 3 * static_cast<std::size_t>(pair.normal);
+        out_normal[0] = normal[0], out_normal[1] = normal[1], out_normal[2] = normal[2];
+        out_normal += 3;
+        if (with_texcoords) {
+            const float* uv = texcoords.data() + 2 * static_cast<std::size_t>(pair.texcoord);
+            out_texcoord[0] = uv[0], out_texcoord[1] = uv[1];
+            out_texcoord += 2;
         }
+        ++vertex;
+    };
+    std::vector<uint32_t> chain;
+    auto less = [&](uint32_t a, uint32_t b) {
+        const cVertexTable::cPair x = table.pair_of(a), y = table.pair_of(b);
+        return x.normal != y.normal ? x.normal < y.normal : x.texcoord < y.texcoord;
+    };
+    for (std::size_t p = 0; p < position_count && vertex < vertex_count; ++p) {
+        const cVertexTable::cPair& slot = table.slot(p);
+        if (slot.normal == cVertexTable::kEmpty) continue;
+        uint32_t e = table.last_extra(p);
+        if (e == cVertexTable::kNone) {
+            emit(p, static_cast<uint32_t>(p), slot);
+            continue;
+        }
+        chain.assign(1, static_cast<uint32_t>(p));
+        for (; e != cVertexTable::kNone; e = table.extras[e].next) chain.push_back(static_cast<uint32_t>(position_count + e));
+        std::sort(chain.begin(), chain.end(), less);
+        for (uint32_t number : chain) emit(p, number, table.pair_of(number));
     }
     if (verbose_) std::cerr << "building lookup-group map" << std::endl;
     if (verbose_) std::cerr << "iterate faces by ascending material-index" << std::endl;
-    for (uint32_t& i : out_indices) i = vertex_of[i];
+    if (renumber)
+        for (uint32_t& i : out_indices) i = vertex_of[i];
+    if (out_indices.capacity() > out_indices.size() + out_indices.size() / 4) out_indices.shrink_to_fit();
     flags = flags_;
 }
 

@@ -245,18 +245,18 @@ void cObjLoader::parse(const char* p, const char* end, cObjParseState& state) {
                 corners.emplace_back();
                 cObjCorner* base = corners.data() + face.first;
                 ++tokens;
-                if (obj_is_digit(*p)) base[face.position_count++].position = note(0, obj_read_index(p));
+                if (obj_is_digit(*p)) base[face.position_count++].position = note(0, obj_read_index(p, text_end));
                 if (with_texcoords || with_normals) {
                     while (obj_class(*p) == kObjText && *p != '/') ++p;
                     if (*p == '/') {
                         ++p;
                         if (with_texcoords && obj_is_digit(*p))
-                            base[face.texcoord_count++].texcoord = note(1, obj_read_index(p));
+                            base[face.texcoord_count++].texcoord = note(1, obj_read_index(p, text_end));
                         if (with_normals) {
                             while (obj_class(*p) == kObjText && *p != '/') ++p;
                             if (*p == '/') {
                                 ++p;
-                                if (obj_is_digit(*p)) base[face.normal_count++].normal = note(2, obj_read_index(p));
+                                if (obj_is_digit(*p)) base[face.normal_count++].normal = note(2, obj_read_index(p, text_end));
                             }
                         }
                     }
@@ -317,7 +317,9 @@ void cObjLoader::parse(const char* p, const char* end, cObjParseState& state) {
             write_escaped(std::cerr, token, length);
             std::cerr << "\" in line " << line << "... skipped!" << std::endl;
         }
-        p = static_cast<const char*>(std::memchr(p, '\n', text_end + 1 - p)) + 1;
+        // Vertex and face statements stop at their line feed; others skip to it.
+        if (*p != '\n') p = static_cast<const char*>(std::memchr(p, '\n', text_end + 1 - p));
+        ++p;
     }
 }
 

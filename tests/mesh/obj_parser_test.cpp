@@ -167,7 +167,11 @@ TEST(ObjVertexData, fast_value_reader_agrees_with_strtod_on_every_form) {
         "+",       ".",         "-.",         "nan",      "-nan",       "NaN(12)",  "inf",         "-INFINITY",
         "infx",    "1.5abc",    "1e-400",     "4e-320",   "1e400",      "-1e400",   "3.4028235e38", "3.4028236e38",
         "1e39",    "1,5",       "\v7",        "\f-8",     "00012.50",   "1/2/3",    "-0",          "1e-45",
-        "123456789012345678901234567890", "0.1000000000000000055511151231257827021181583404541015625"};
+        "123456789012345678901234567890", "0.1000000000000000055511151231257827021181583404541015625",
+        // the edges of the eight-byte reader: seven and eight digits a side, and the bytes just
+        // outside the digits ('/' and ':'), or past ASCII, right after one
+        "1234567.1234567", "-1234567.1234567", "12345678.5", "1.12345678", "-0000000.0000001", "1/5", "1:5",
+        "-2.5:1", "3.5.", "1\xb0" "5", "7\x80", "-7.5\xff"};
     std::mt19937 random(7);
     std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
     std::uniform_int_distribution<int> exponent(-60, 60);
@@ -175,18 +179,24 @@ TEST(ObjVertexData, fast_value_reader_agrees_with_strtod_on_every_form) {
         char text[64];
         std::snprintf(text, sizeof(text), "%.*ge%d", 1 + i % 17, mantissa(random), exponent(random));
         tokens.push_back(text);
+        std::snprintf(text, sizeof(text), "%.*f", i % 10, mantissa(random) * std::pow(10.0, i % 9));
+        tokens.push_back(text);
     }
     for (const std::string& token : tokens) {
-        std::string buffer = token + " \n";
-        const char* p = buffer.c_str();
-        double fast = obj_read_value(p, buffer.c_str() + buffer.size() - 1);
-        double slow = std::strtod(token.c_str(), nullptr);
-        if (std::isnan(slow)) {
-            EXPECT_TRUE(std::isnan(fast)) << token;
-        } else {
-            EXPECT_EQ(fast, slow) << token;
+        // At the end of the text, and with a line of text after it (where whole words are read).
+        for (const std::string& after : {std::string(), std::string(30, 'y')}) {
+            std::string buffer = token + " " + after + "\n";
+            const char* p = buffer.c_str();
+            double fast = obj_read_value(p, buffer.c_str() + buffer.size() - 1);
+            double slow = std::strtod(token.c_str(), nullptr);
+            if (std::isnan(slow)) {
+                EXPECT_TRUE(std::isnan(fast)) << token;
+            } else {
+                EXPECT_EQ(fast, slow) << token;
+            }
+            EXPECT_EQ(*p, ' ') << token << ": the reader must stop at the end of the token";
         }
-        EXPECT_EQ(*p, ' ') << token << ": the reader must stop at the end of the token";
+        double slow = std::strtod(token.c_str(), nullptr);
         if (std::fabs(slow) <= std::numeric_limits<float>::max()) {
             EXPECT_EQ(obj_narrow(slow), static_cast<float>(slow)) << token;
         }
