@@ -181,7 +181,11 @@ private:
                 loop_on_ = loop_end_ms_ > loop_start_ms_;
                 return true;
             case cDevRequest::tracks: take_tracks(std::move(request.text)); return false;
-            case cDevRequest::preview: record(preview_text(request.keys), "", std::move(request.keys)); return false;
+            case cDevRequest::preview: {
+                std::string text = preview_text(request.keys);
+                record(std::move(text), "", std::move(request.keys));
+                return false;
+            }
         }
         return false;
     }
