@@ -1,8 +1,8 @@
 // Word and circle quads on the text canvas. "mvp" turns and scales canvas units to clip space;
 // the corners arrive with w = 1.5, which is kept, so the canvas fills two thirds of the screen
 // and the circle's arch stays inside it. The quads are added to the picture and scaled by
-// "color", so a quad whose colour is 0 or below in every component adds nothing: it is moved
-// outside the clip volume, and a dark word costs no shading.
+// "color", so a quad whose colour is 0 or below in every component adds nothing to the picture:
+// it is moved outside the clip volume, and a dark word costs no shading.
 #version 330
 
 layout(location = 0) in vec4 position;
