@@ -343,7 +343,9 @@ int main(int argc, char** argv) {
     std::printf("# ratio: the median of the pairs' frame / floor (target: 1.25 or less), with the quartiles of\n");
     std::printf("#        the pairs' ratios; by processor time (every thread of the process, the rasteriser's\n");
     std::printf("#        included), the figure to steer by on a shared machine, and by the wall clock, which\n");
-    std::printf("#        also counts the waits for a processor that other programs hold\n");
+    std::printf("#        also counts the waits for a processor that other programs hold; a busy machine\n");
+    std::printf("#        slows the floor's plain copies more than the frame's arithmetic, so compare runs\n");
+    std::printf("#        taken under a like load\n");
     std::printf("# load (1, 5, 15 min, /proc/loadavg): %s before, %s after\n", load_before.c_str(),
                 load_after.c_str());
     for (size_t i = 0; i < results.size(); ++i) {
