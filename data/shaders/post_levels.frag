@@ -12,10 +12,10 @@ in vec2 uv;
 out vec4 frag_color;
 
 void main() {
-    vec3 c = texelFetch(tex0, ivec2(uv)).rgb * 255.0;
-    float range = max(levels_inout.y - levels_inout.x, 1.0);
-    vec3 t = clamp((c - vec3(levels_inout.x)) / range, 0.0, 1.0);
+    vec3 c = texelFetch(tex0, ivec2(uv)).rgb;
+    // (c * 255 - black) / range as one multiply-add per channel
+    float inverse_range = 1.0 / max(levels_inout.y - levels_inout.x, 1.0);
+    vec3 t = clamp(c * (255.0 * inverse_range) - levels_inout.x * inverse_range, 0.0, 1.0);
     t = pow(t, vec3(max(gamma.x, 0.01)));
-    vec3 o = mix(vec3(levels_inout.z), vec3(levels_inout.w), t) / 255.0;
-    frag_color = vec4(o, 1.0);
+    frag_color = vec4((levels_inout.z + (levels_inout.w - levels_inout.z) * t) * (1.0 / 255.0), 1.0);
 }
