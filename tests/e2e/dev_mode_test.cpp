@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/screen_and_wait.h"
 #include "support/audio_test_media.h"
 #include "support/run_process.h"
 #include "support/running_player.h"
@@ -61,16 +62,6 @@ cProbeLog read_probe(const std::string& path) {
 
 // ---- waiting on the player ----
 
-template <typename F>
-bool wait_until(F condition, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(25ms);
-    }
-    return condition();
-}
-
 // Waits until the log has stopped growing for a moment (a paused show draws only on changes).
 void wait_for_quiet(const std::string& log) {
     size_t size = read_probe(log).lines.size();
@@ -106,23 +97,6 @@ std::vector<cRender> renders_after(const std::string& log, const std::string& na
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // ---- the screen ----
-
-struct cColour {
-    int r = -1, g = -1, b = -1;
-};
-
-cColour screen_pixel(int x, int y) {
-    cProcessResult r = run_process({"/usr/bin/env", "import", "-window", "root", "-depth", "8", "-crop",
-                                    "1x1+" + std::to_string(x) + "+" + std::to_string(y), "txt:-"});
-    cColour c;
-    std::smatch m;
-    if (std::regex_search(r.out, m, std::regex("#([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})"))) {
-        c.r = std::stoi(m[1], nullptr, 16);
-        c.g = std::stoi(m[2], nullptr, 16);
-        c.b = std::stoi(m[3], nullptr, 16);
-    }
-    return c;
-}
 
 bool near(const cColour& c, int r, int g, int b) {
     return std::abs(c.r - r) <= 8 && std::abs(c.g - g) <= 8 && std::abs(c.b - b) <= 8;

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "release/release_support.h"
+#include "support/screen_and_wait.h"
 #include "support/run_process.h"
 #include "support/started_program.h"
 #include "support/temp_dir.h"
@@ -46,16 +47,6 @@ std::vector<std::string> lines_of(const std::string& text) {
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-template <typename F>
-bool wait_until(F condition, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(100ms);
-    }
-    return condition();
-}
 
 void press(const std::string& key) {
     cProcessResult r = run_process({"/usr/bin/env", "xdotool", "key", key});

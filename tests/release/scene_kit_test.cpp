@@ -13,6 +13,7 @@
 #include <regex>
 #include <thread>
 
+#include "support/screen_and_wait.h"
 #include "support/audio_test_media.h"
 #include "release/release_support.h"
 #include "support/run_process.h"
@@ -27,39 +28,12 @@ namespace fs = std::filesystem;
 
 const std::string kCMake = DEMO_CMAKE_COMMAND;
 
-struct cColour {
-    int r = -1, g = -1, b = -1;
-};
-
-cColour screen_pixel(int x, int y) {
-    cProcessResult r = run_process({"/usr/bin/env", "import", "-window", "root", "-depth", "8", "-crop",
-                                    "1x1+" + std::to_string(x) + "+" + std::to_string(y), "txt:-"});
-    cColour c;
-    std::smatch m;
-    if (std::regex_search(r.out, m, std::regex("#([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})"))) {
-        c.r = std::stoi(m[1], nullptr, 16);
-        c.g = std::stoi(m[2], nullptr, 16);
-        c.b = std::stoi(m[3], nullptr, 16);
-    }
-    return c;
-}
-
 std::string text(const cColour& c) {
     return "(" + std::to_string(c.r) + ", " + std::to_string(c.g) + ", " + std::to_string(c.b) + ")";
 }
 
 bool near(const cColour& c, const cColour& expected) {
     return std::abs(c.r - expected.r) <= 3 && std::abs(c.g - expected.g) <= 3 && std::abs(c.b - expected.b) <= 3;
-}
-
-template <typename F>
-bool wait_until(F condition, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(100ms);
-    }
-    return condition();
 }
 
 // The template's picture is four flat quarters (top left, top right, bottom left, bottom right)

@@ -28,6 +28,7 @@
 #include <set>
 #include <thread>
 
+#include "support/screen_and_wait.h"
 #include "support/audio_test_media.h"
 #include "authoring/editor/editor_config.h"
 #include "host/sync/track_compile.h"
@@ -79,16 +80,6 @@ void make_show(cShowLayout& show, const std::string& source) {
     show.write("data/muzak/recut.mp3", wav_bytes(22050, 1, sine_samples(22050, 1, 22050 * 20, 220.0, 0.2)));
     show.write("data/sync/show.tracks", source);
     ASSERT_TRUE(write_compiled_tracks(parse_track_source(source), show / "data/sync").ok);
-}
-
-template <typename F>
-bool wait_until(F condition, std::chrono::milliseconds limit = 60s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return condition();
 }
 
 // The files of the sync folder that no writer may leave behind.
@@ -177,7 +168,7 @@ public:
         ASSERT_TRUE(wait_until([&] {
             out = player_->terminal_out();
             return std::regex_search(out, m, line) || !player_->running();
-        })) << out;
+        }, 60s)) << out;
         ASSERT_TRUE(std::regex_search(out, m, line)) << out << player_->terminal_err();
         token_ = m[1];
         client_ = make_client();
@@ -343,7 +334,7 @@ TEST(EditorSafety, random_edits_saves_and_kills_never_lose_a_whole_source) {
         return wait_until([&] {
             json s = player.state();
             return s.is_object() && s["version"].get<uint64_t>() >= at_least && tracks_of_state(s) == saved.tracks;
-        }) && slurp(source_path) == text;
+        }, 60s) && slurp(source_path) == text;
     };
     auto remember = [&](const cVersion& before, const cVersion& after) {
         undo.push_back({before, after});
