@@ -63,6 +63,7 @@ cProbeLog read_probe(const std::string& path) {
 // ---- waiting on the player ----
 
 // Waits until the log has stopped growing for a moment (a paused show draws only on changes).
+// The moment is long enough for a frame on a machine busy with other tests.
 void wait_for_quiet(const std::string& log) {
     size_t size = read_probe(log).lines.size();
     auto quiet_since = std::chrono::steady_clock::now();
@@ -73,7 +74,7 @@ void wait_for_quiet(const std::string& log) {
         if (now != size) {
             size = now;
             quiet_since = std::chrono::steady_clock::now();
-        } else if (std::chrono::steady_clock::now() - quiet_since > 250ms) {
+        } else if (std::chrono::steady_clock::now() - quiet_since > 600ms) {
             return;
         }
     }
