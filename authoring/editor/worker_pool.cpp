@@ -1,7 +1,7 @@
 // The pool's threads and its bounded queue. Standard library only.
 #include "authoring/editor/worker_pool.h"
 
-cWorkerPool::cWorkerPool(std::size_t threads, std::size_t max_queued) : max_queued_(max_queued) {
+cWorkerPool::cWorkerPool(std::size_t threads, std::size_t max_queued) : size_(threads), max_queued_(max_queued) {
     for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
 }
 
@@ -10,7 +10,10 @@ cWorkerPool::~cWorkerPool() { stop(); }
 bool cWorkerPool::try_post(Job& job) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_ || queue_.size() >= idle_ + max_queued_) return false;
+        // Counted against the threads that are running jobs, not those waiting for one: a thread
+        // just made, on a busy machine, may not have started waiting yet, and a page that opens
+        // the editor at once would be refused for it.
+        if (stopping_ || busy_ + queue_.size() >= size_ + max_queued_) return false;
         queue_.push_back(std::move(job));
     }
     ready_.notify_one();
@@ -20,16 +23,16 @@ bool cWorkerPool::try_post(Job& job) {
 void cWorkerPool::work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        ++idle_;
         ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-        --idle_;
         if (stopping_) return;
         Job job = std::move(queue_.front());
         queue_.pop_front();
+        ++busy_;
         lock.unlock();
         job(true);
         job = nullptr;  // what the job holds goes before the thread waits again
         lock.lock();
+        --busy_;
     }
 }
 

@@ -28,11 +28,13 @@ public:
 private:
     void work();
 
+    // Threads count as free from the start: one not yet running takes from the queue when it starts.
+    std::size_t size_;
     std::size_t max_queued_;
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Job> queue_;
-    std::size_t idle_ = 0;
+    std::size_t busy_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cctype>
 #include <cerrno>
 #include <filesystem>
@@ -29,6 +30,7 @@
 
 #include "support/audio_test_media.h"
 #include "authoring/editor/editor_server.h"
+#include "authoring/editor/worker_pool.h"
 #include "host/sync/track_compile.h"
 #include "host/sync/track_file.h"
 #include "support/capture_stream.h"
@@ -855,6 +857,45 @@ TEST_F(EditorServer, a_page_beyond_the_eighth_replaces_the_oldest_which_is_told_
     // The editor stops with its pages open, and leaves nothing of it listening to the show.
     editor.reset();
     EXPECT_EQ(dev.listener_count(), 0u);
+}
+
+// A pool is whole from the moment it is made: on a busy machine its threads may not have started
+// when the first page opens the editor, and the page must not be told that the editor is busy.
+TEST(EditorWorkers, a_new_pool_takes_a_job_for_each_thread_and_its_queue_and_refuses_the_next) {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    std::atomic<int> ran{0};
+    const cWorkerPool::Job held = [&](bool run) {
+        if (!run) return;
+        std::unique_lock<std::mutex> lock(mutex);
+        released.wait(lock, [&] { return release; });
+        ++ran;
+    };
+    {
+        cWorkerPool pool(4, 1);
+        int taken = 0;
+        for (int i = 0; i < 5; ++i) {
+            cWorkerPool::Job job = held;
+            const bool took = pool.try_post(job);
+            EXPECT_TRUE(took) << "job " << i << " of four threads and one place in the queue";
+            taken += took ? 1 : 0;
+        }
+        cWorkerPool::Job extra = held;
+        EXPECT_FALSE(pool.try_post(extra)) << "every thread busy and the queue full";
+        EXPECT_TRUE(static_cast<bool>(extra)) << "a refused job stays with its caller";
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            release = true;
+        }
+        released.notify_all();
+        // Every job taken runs, the queued one on the first thread to come free.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (ran < taken && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_EQ(ran, taken);
+    }
 }
 
 TEST(EditorWaveform, is_asked_for_again_while_the_music_decodes_and_the_exit_does_not_wait_for_the_decoder) {
