@@ -13,6 +13,7 @@
 
 #include "base/process/child_process.h"
 #include "support/show_layout.h"
+#include "support/started_program.h"
 #include "support/temp_dir.h"
 
 class cRunningPlayer {
@@ -47,17 +48,8 @@ public:
     cRunningPlayer(const cRunningPlayer&) = delete;
     cRunningPlayer& operator=(const cRunningPlayer&) = delete;
 
-    // Waits for the end; false when it did not end in time. status: the exit status, or 128 +
-    // the signal.
     bool wait_for_exit(std::chrono::milliseconds limit, int& status) {
-        if (!started_) {
-            status = 127;
-            return true;
-        }
-        if (!player_.wait(std::chrono::steady_clock::now() + limit)) return false;
-        const cChildEnd& end = player_.end();
-        status = end.exited ? end.status : 128 + end.signal;
-        return true;
+        return wait_for_exit_status(player_, started_, limit, status);
     }
     bool running() { return player_.running(); }
     void signal(int number) { player_.signal(number); }

@@ -12,9 +12,23 @@
 #include "base/process/child_process.h"
 #include "support/temp_dir.h"
 
+// Waits for a child a test started (started: whether its start worked) until limit has passed;
+// false when it still runs then. status: as a shell says it, the exit status or 128 + the
+// signal, and 127 for a program that could not be started.
+inline bool wait_for_exit_status(cChildProcess& child, bool started, std::chrono::milliseconds limit, int& status) {
+    if (!started) {
+        status = 127;
+        return true;
+    }
+    if (!child.wait(std::chrono::steady_clock::now() + limit)) return false;
+    const cChildEnd& end = child.end();
+    status = end.exited ? end.status : 128 + end.signal;
+    return true;
+}
+
 class cStartedProgram {
 public:
-    // argv[0] is a path; a program that cannot be started reads as one that ended with 127.
+    // argv[0] is a path.
     cStartedProgram(const std::vector<std::string>& argv, const std::string& cwd,
                     const std::vector<std::string>& env = {}, const std::vector<std::string>& unset_env = {}) {
         out_ = dir_ / "out.txt";
@@ -33,17 +47,8 @@ public:
 
     pid_t pid() const { return program_.pid(); }
     bool running() { return started_ && program_.running(); }
-    // Waits for the end; false when it did not end in time. status: the exit status, or 128 +
-    // the signal.
     bool wait_for_exit(std::chrono::milliseconds limit, int& status) {
-        if (!started_) {
-            status = 127;
-            return true;
-        }
-        if (!program_.wait(std::chrono::steady_clock::now() + limit)) return false;
-        const cChildEnd& end = program_.end();
-        status = end.exited ? end.status : 128 + end.signal;
-        return true;
+        return wait_for_exit_status(program_, started_, limit, status);
     }
     std::string out() const { return slurp(out_); }
     std::string err() const { return slurp(err_); }
