@@ -1,5 +1,7 @@
-// Shrinks a render target: four bilinear taps one texel around the destination pixel's centre
-// average a 4 x 4 block of the source (for a halving step), which keeps the glow chain smooth.
+// Halves a render target: one bilinear tap on the corner shared by the four source texels of
+// the destination pixel averages them. The blurs that follow each halving smooth what a wider
+// box would, so the glow looks the same, and the one read spares a software rasteriser most of
+// the pass: the first halving reads the whole full-size picture.
 #version 330
 
 uniform sampler2DRect tex0;
@@ -8,9 +10,5 @@ in vec2 uv;
 out vec4 frag_color;
 
 void main() {
-    vec4 sum = texture(tex0, uv + vec2(-1.0, -1.0));
-    sum += texture(tex0, uv + vec2(1.0, -1.0));
-    sum += texture(tex0, uv + vec2(-1.0, 1.0));
-    sum += texture(tex0, uv + vec2(1.0, 1.0));
-    frag_color = sum * 0.25;
+    frag_color = texture(tex0, uv);
 }
