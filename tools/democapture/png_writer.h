@@ -1,5 +1,5 @@
-// PNG output of a capture: compression into memory (png_encoder.h: our writer around
-// libdeflate) on the pipeline's threads, and the writer that puts each file in place, in frame
+// PNG output of a capture: compression into memory (png_encoder.h: our writer around ISA-L's
+// igzip) on the pipeline's threads, and the writer that puts each file in place, in frame
 // order, under a temporary name renamed when complete, so a reader (or a crash) never sees half
 // a picture.
 #pragma once

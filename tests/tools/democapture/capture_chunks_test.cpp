@@ -1,12 +1,12 @@
-// Ranges captured apart and joined give exactly the capture of one run: PNG files byte for
-// byte (through --jobs), a lossless master frame for frame (chunks captured one by one and
-// joined in any order, and the same pixels as the PNG files) with, in each, the whole music's
-// decode at its times, an H.264 video frame for frame and its music sample for sample, at the
-// same times (through --jobs and through a join). A join refuses, naming the chunk, what would
-// not give one run's capture (a chunk cut short, of another show, of other settings); --jobs
-// keeps the finished chunks of a failed run and the same command again captures only the rest,
-// and starts no more processes than the cores it may use. Small pictures and a low rate keep it
-// quick.
+// Ranges captured apart and joined give exactly the capture of one run: the same PNG frames
+// and range record (through --jobs), a lossless master frame for frame (chunks captured one by
+// one and joined in any order, and the same pixels as the PNG files) with, in each, the whole
+// music's decode at its times, an H.264 video frame for frame and its music sample for sample,
+// at the same times (through --jobs and through a join). A join refuses, naming the chunk,
+// what would not give one run's capture (a chunk cut short, of another show, of other
+// settings); --jobs keeps the finished chunks of a failed run and the same command again
+// captures only the rest, and starts no more processes than the cores it may use. Small
+// pictures and a low rate keep it quick.
 #include <gtest/gtest.h>
 #include <sched.h>
 
@@ -35,25 +35,14 @@ cProcessResult join(const std::vector<std::string>& args) {
     return run_democapture(all);
 }
 
-// Why two files of the same frame differ, for the failure: the same pixels in other compressed
-// bytes (the encoder is not repeatable) or other pixels (the rendering or the frames' hand-over
-// is not). Both files are kept in the test's output folder.
-std::string how_frames_differ(const std::string& one, const std::string& jobs, const std::string& name) {
+// Copies both files of a frame that differs into the test's output folder and says where.
+std::string keep_both(const std::string& one, const std::string& jobs, const std::string& name) {
     fs::create_directories(CHUNKS_OUTPUT_DIR);
     const std::string kept_one = std::string(CHUNKS_OUTPUT_DIR) + "/one_" + name;
     const std::string kept_jobs = std::string(CHUNKS_OUTPUT_DIR) + "/jobs_" + name;
     fs::copy_file(one, kept_one, fs::copy_options::overwrite_existing);
     fs::copy_file(jobs, kept_jobs, fs::copy_options::overwrite_existing);
-    const std::string verdict = "the files are kept as " + kept_one + " and " + kept_jobs;
-    const cPicture a = read_picture(one), b = read_picture(jobs);
-    if (a.empty() || b.empty()) return "not both pictures; " + verdict;
-    if (a.width == b.width && a.height == b.height && a.bgr == b.bgr)
-        return "the same pixels in other compressed bytes (" + std::to_string(fs::file_size(one)) + " and " +
-               std::to_string(fs::file_size(jobs)) + " bytes); " + verdict;
-    int64_t differing = 0;
-    for (size_t i = 0; i < std::min(a.bgr.size(), b.bgr.size()); i += 3)
-        differing += a.bgr[i] != b.bgr[i] || a.bgr[i + 1] != b.bgr[i + 1] || a.bgr[i + 2] != b.bgr[i + 2];
-    return "other pixels (" + std::to_string(differing) + " differ); " + verdict;
+    return "kept as " + kept_one + " and " + kept_jobs;
 }
 
 #define ASSERT_RAN(run) ASSERT_TRUE((run).exited && (run).status == 0) << (run).err
@@ -77,7 +66,7 @@ std::string whole_decode(int64_t first, int64_t end) {
     return cut;
 }
 
-TEST(CaptureChunks, png_frames_of_jobs_are_the_files_of_one_run) {
+TEST(CaptureChunks, png_frames_of_jobs_are_the_frames_of_one_run) {
     cTempDir dir;
     const std::vector<std::string> range = {"--from", "20000", "--to", "21000"};
     std::vector<std::string> one = {"--out", dir / "one"}, jobs = {"--out", dir / "jobs", "--jobs", "2"};
@@ -91,9 +80,10 @@ TEST(CaptureChunks, png_frames_of_jobs_are_the_files_of_one_run) {
     ASSERT_EQ(names.size(), 11u);  // ten frames and the range record
     EXPECT_EQ(files_in(dir / "jobs"), names);
     for (const auto& name : names) {
-        if (slurp(dir / ("one/" + name)) == slurp(dir / ("jobs/" + name))) continue;
-        ADD_FAILURE() << name << " of the jobs is not one run's: "
-                      << how_frames_differ(dir / ("one/" + name), dir / ("jobs/" + name), name);
+        const std::string difference = frame_file_difference(dir / ("one/" + name), dir / ("jobs/" + name));
+        if (difference.empty()) continue;
+        ADD_FAILURE() << name << " of the jobs is not one run's (" << difference
+                      << "): " << keep_both(dir / ("one/" + name), dir / ("jobs/" + name), name);
     }
     EXPECT_FALSE(fs::exists(dir / "jobs.chunks")) << "the chunks go once they are joined";
 }
