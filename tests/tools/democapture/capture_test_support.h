@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "base/files/file_read.h"
 #include "support/run_process.h"
 #include "support/show_layout.h"
 
@@ -185,17 +185,16 @@ inline cCloseness closeness(const cPicture& a, const cPicture& b, int tolerance)
 inline std::string frame_file_difference(const std::string& expected, const std::string& actual) {
     const std::string png = ".png";
     if (expected.size() < png.size() || expected.compare(expected.size() - png.size(), png.size(), png) != 0) {
-        std::ifstream a(expected, std::ios::binary), b(actual, std::ios::binary);
-        const std::string x{std::istreambuf_iterator<char>(a), {}}, y{std::istreambuf_iterator<char>(b), {}};
-        return a && b && x == y ? "" : "other bytes";
+        std::string x, y, reason;
+        if (!read_whole_file(expected, x, reason)) return expected + ": " + reason;
+        if (!read_whole_file(actual, y, reason)) return actual + ": " + reason;
+        return x == y ? "" : "other bytes";
     }
-    const cPicture a = read_picture(expected), b = read_picture(actual);
-    if (a.empty() || b.empty()) return "not both readable pictures";
-    if (a.width != b.width || a.height != b.height) return "other sizes";
-    int64_t differing = 0;
-    for (size_t i = 0; i < a.bgr.size(); i += 3)
-        differing += a.bgr[i] != b.bgr[i] || a.bgr[i + 1] != b.bgr[i + 1] || a.bgr[i + 2] != b.bgr[i + 2];
-    return differing == 0 ? "" : std::to_string(differing) + " pixels differ";
+    const cPictureComparison c = compare_pictures(read_picture(expected), read_picture(actual));
+    if (!c.same_size) return "not two readable pictures of one size";
+    if (c.max_difference == 0) return "";
+    return "other pixels: " + std::to_string(c.differing) + " off by more than " +
+           std::to_string(max_channel_difference) + ", largest difference " + std::to_string(c.max_difference);
 }
 
 // The decoded video frames of a file (or a numbered picture sequence) as one hash per frame,
