@@ -51,6 +51,7 @@ bool make_sibling(const std::string& target, std::string& path, const cTempRegis
         path = sibling_temp_candidate(target);
         if (registry && registry->hold) held = registry->hold(path);
         if (make(path)) {
+            if (registry && registry->made) registry->made(path);
             if (slot) *slot = held;
             return true;
         }

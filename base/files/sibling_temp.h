@@ -15,6 +15,9 @@ std::string sibling_temp_candidate(const std::string& target);
 struct cTempRegistry {
     int (*hold)(const std::string& path) = nullptr;  // the slot, or -1 when it keeps nothing
     void (*release)(int slot) = nullptr;
+    // Told once the file exists: a clean-up that ran between the hold and the file's making
+    // found nothing to remove, and must be finished here.
+    void (*made)(const std::string& path) = nullptr;
 };
 
 // Creates and opens (read-write, close-on-exec) a new temporary file for target with mode as a

@@ -145,7 +145,7 @@ std::string partial_name_for(const std::string& path) {
 }
 
 const cAtomicWriteOptions& capture_write_options() {
-    static const cTempRegistry registry{partial_files::hold, partial_files::release};
+    static const cTempRegistry registry{partial_files::hold, partial_files::release, partial_files::made};
     static const cAtomicWriteOptions options = [] {
         cAtomicWriteOptions o;
         o.create_mode = 0644;

@@ -37,6 +37,8 @@ struct cChild {
 };
 
 cSlot slots[slot_count];
+// Set once the process's end has begun its clean-up (see made).
+std::atomic<bool> abandoning{false};
 cChild children[child_count];
 std::terminate_handler previous_terminate = nullptr;
 
@@ -53,6 +55,7 @@ void on_signal(int sig) {
             if (child.pid.load() > 0) return true;
         return false;
     }();
+    abandoning.store(true);
     abandon_all();
     if (sig == SIGINT || sig == SIGTERM || sig == SIGHUP) {
         write_stderr(any_held ? "\n## ERROR: democapture: stopped; the unfinished output was removed\n"
@@ -63,9 +66,13 @@ void on_signal(int sig) {
     ::raise(sig);
 }
 
-void on_exit() { abandon_all(); }
+void on_exit() {
+    abandoning.store(true);
+    abandon_all();
+}
 
 void on_terminate() {
+    abandoning.store(true);
     abandon_all();
     if (previous_terminate) previous_terminate();
     std::abort();
@@ -116,6 +123,13 @@ int hold_folder(const std::string& path, bool files_too) {
 
 void release(int slot) {
     if (slot >= 0 && slot < slot_count) slots[slot].state.store(slot_free);
+}
+
+void made(const std::string& path) {
+    // The flag is set before the clean-up reads the slots, and the slot was held before the
+    // file was made: either the clean-up found this file, or this sees the flag. The writer
+    // then fails to put the file in place, as the process ends.
+    if (abandoning.load()) ::unlink(path.c_str());
 }
 
 bool add_child(pid_t pid, int signal) {

@@ -22,6 +22,10 @@ int hold(const std::string& path);
 int hold_folder(const std::string& path, bool files_too = true);
 // The file or folder is finished (renamed into place) or already removed: stop holding it.
 void release(int slot);
+// A held file now exists. Once the process's end has begun its clean-up (a signal handled on
+// another thread), the file is removed at once: the clean-up may have looked for it before it
+// was made.
+void made(const std::string& path);
 
 // A child process to stop, with signal, and wait for before held files are removed: SIGKILL
 // for an encoder (its output is removed anyway), SIGTERM for a chunk capture (which then
